@@ -44,12 +44,16 @@ NEAR_MISSES = [
 ]
 
 
+LIVE_AGENTS = set()
+
+
 class Agent:
     """hotword-agent with its lines time-stamped as they arrive."""
 
     def __init__(self, path, env):
         self.proc = subprocess.Popen([path, "--locale", "en-US"], stdout=subprocess.PIPE,
                                      stderr=subprocess.DEVNULL, env=env, text=True)
+        LIVE_AGENTS.add(self.proc)
         self.lines = []
         self.cond = threading.Condition()
         threading.Thread(target=self._read, daemon=True).start()
@@ -87,6 +91,7 @@ class Agent:
         return 0
 
     def stop(self):
+        LIVE_AGENTS.discard(self.proc)
         self.proc.send_signal(signal.SIGTERM)
         try:
             return self.proc.wait(20)
@@ -166,9 +171,12 @@ def main():
     env = dict(line.split("=", 1) for line in
                subprocess.run([PULSE, "env", work], check=True, capture_output=True, text=True).stdout.split())
     env["PATH"] = os.environ.get("PATH", "/usr/bin:/bin")
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit("terminated"))
     try:
         run(args, work, env)
     finally:
+        for proc in LIVE_AGENTS:
+            proc.kill()
         subprocess.run([PULSE, "stop", work])
         shutil.rmtree(work, ignore_errors=True)
 
