@@ -5,7 +5,6 @@
 
 #include <dispatch/dispatch.h>
 
-#include <cmath>
 #include <cstdint>
 
 #include "backend_mac.h"
@@ -14,7 +13,9 @@ namespace hotword::platform::mac {
 
 namespace {
 
-std::int64_t nanoseconds(double seconds) { return static_cast<std::int64_t>(std::llround(seconds * NSEC_PER_SEC)); }
+std::int64_t nanoseconds(double seconds) {
+    return static_cast<std::int64_t>(seconds * static_cast<double>(NSEC_PER_SEC));
+}
 
 // Blocks copy what they capture: the work goes in by shared_ptr so that each
 // copy of the block shares the one function object.
