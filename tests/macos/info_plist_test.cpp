@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
-#include <regex>
 #include <set>
 #include <ostream>
 #include <string>
@@ -73,13 +73,38 @@ TEST_F(InfoPlist, HoldsExactlyTheBundleKeys) {
     EXPECT_EQ(keys, expected);
 }
 
-// A reverse-DNS name: at least two dot-separated labels of letters, digits
-// and hyphens, the characters a bundle identifier may hold.
+// A reverse-DNS name: at least two dot-separated, non-empty labels of ASCII
+// letters, digits and hyphens, the characters a bundle identifier may hold.
+bool isReverseDns(const std::string& name) {
+    std::size_t labels = 0;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = std::min(name.find('.', start), name.size());
+        if (end == start) return false;
+        for (std::size_t i = start; i < end; ++i) {
+            const char c = name[i];
+            const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+            if (!allowed) return false;
+        }
+        ++labels;
+        if (end == name.size()) return labels >= 2;
+        start = end + 1;
+    }
+}
+
+TEST(ReverseDns, AcceptsOnlyDottedLabels) {
+    EXPECT_TRUE(isReverseDns("com.orvanex.hotword-agent"));
+    for (const char* name : {"", "hotword-agent", "com..orvanex", ".com.orvanex", "com.orvanex.", "com.orvane x",
+                             "com.orvanex_agent"}) {
+        EXPECT_FALSE(isReverseDns(name)) << name;
+    }
+}
+
 TEST_F(InfoPlist, BundleIdentifierIsReverseDns) {
     const plist::Value* value = find("CFBundleIdentifier");
     ASSERT_NE(value, nullptr);
     EXPECT_EQ(value->type, "string");
-    EXPECT_TRUE(std::regex_match(value->text, std::regex("[A-Za-z0-9-]+(\\.[A-Za-z0-9-]+)+"))) << value->text;
+    EXPECT_TRUE(isReverseDns(value->text)) << value->text;
 }
 
 struct ExpectedEntry {
