@@ -44,6 +44,7 @@ public:
     PrivatePulseAudio& operator=(const PrivatePulseAudio&) = delete;
 
     bool running() const { return pid_ > 0; }
+    void stop() { runToEnd({pulseScript, "stop", dir_}, 30s); }
     const std::string& error() const { return error_; }
     const std::string& dir() const { return dir_; }
 
@@ -139,6 +140,15 @@ INSTANTIATE_TEST_SUITE_P(OtherSpeech, WakesNothing,
 TEST_F(SpeechEndToEnd, SigtermWhileListeningExitsZeroWithoutALine) {
     auto agent = listeningAgent();
     ASSERT_FALSE(HasFailure());
+    expectCleanExitOnSigterm(*agent);
+}
+
+TEST_F(SpeechEndToEnd, ServerGoingAwayWhileListeningNeitherCrashesNorBlocks) {
+    auto agent = listeningAgent();
+    ASSERT_FALSE(HasFailure());
+    server_.stop();
+    // Still running, and its main loop still answers SIGTERM.
+    EXPECT_EQ(agent->waitForExit(3s), std::nullopt);
     expectCleanExitOnSigterm(*agent);
 }
 
