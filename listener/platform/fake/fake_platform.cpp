@@ -269,6 +269,7 @@ FakeRecognitionRequest::FakeRecognitionRequest(std::shared_ptr<ObjectCounts> cou
 
 void FakeRecognitionRequest::appendAudio(const AudioBuffer& /*buffer*/) {
     ++appendedBuffers;
+    ++counts_->buffersAppended;
     if (endAudioCalls.load() > 0) ++appendedAfterEnd;
 }
 

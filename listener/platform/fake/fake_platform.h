@@ -37,6 +37,8 @@ struct ObjectCounts {
     ObjectCount workItems;
     ObjectCount signalSources;
     ObjectCount timerSources;
+    // Buffers appended to any request, over all requests.
+    std::atomic<long> buffersAppended{0};
 
     // Names of the kinds with objects still alive (empty when none leaked).
     std::vector<std::string> leaks() const;
