@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <cmath>
+#include <deque>
 #include <mutex>
+#include <optional>
 
 #include "linux_platform.h"
 
@@ -37,10 +39,63 @@ gboolean runWorkOnce(gpointer data) {
 
 void deleteWork(gpointer data) { delete static_cast<Work*>(data); }
 
-// Posts work to the default context; safe from any thread.
-void post(Work work) {
+// Posts work to the default context from the thread that runs it.
+void postFromMainThread(Work work) {
     attach(g_idle_source_new(), runWorkOnce, new Work(std::move(work)), deleteWork);
 }
+
+// Work submitted with async(), from any thread, in order. Other threads only
+// append under the mutex and wake the context; one source attached to the
+// context runs the items. (Attaching a source per item from other threads
+// works too, but then the hand-over happens inside GLib, where the thread
+// sanitizer cannot see its locks.)
+struct PostedWork {
+    std::mutex mutex;
+    std::deque<Work> items;
+
+    bool hasItems() {
+        const std::lock_guard<std::mutex> lock(mutex);
+        return !items.empty();
+    }
+    std::optional<Work> take() {
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (items.empty()) return std::nullopt;
+        Work work = std::move(items.front());
+        items.pop_front();
+        return work;
+    }
+};
+
+struct PostedWorkSource {
+    GSource base;
+    PostedWork* posted;
+};
+
+gboolean postedWorkPrepare(GSource* source, gint* timeout) {
+    *timeout = -1;
+    return reinterpret_cast<PostedWorkSource*>(source)->posted->hasItems();
+}
+
+gboolean postedWorkCheck(GSource* source) { return reinterpret_cast<PostedWorkSource*>(source)->posted->hasItems(); }
+
+gboolean postedWorkDispatch(GSource* source, GSourceFunc /*callback*/, gpointer /*data*/) {
+    PostedWork& posted = *reinterpret_cast<PostedWorkSource*>(source)->posted;
+    // Items posted while these run wait for the next iteration, so that
+    // timers and signals get their turn.
+    std::size_t count;
+    {
+        const std::lock_guard<std::mutex> lock(posted.mutex);
+        count = posted.items.size();
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        std::optional<Work> work = posted.take();
+        if (!work) break;
+        (*work)();
+    }
+    return G_SOURCE_CONTINUE;
+}
+
+GSourceFuncs postedWorkFuncs = {postedWorkPrepare, postedWorkCheck, postedWorkDispatch, nullptr, nullptr, nullptr};
 
 class GlibWorkItem : public WorkItem {
 public:
@@ -125,7 +180,7 @@ public:
         if (state_->signalPending) {
             state_->signalPending = false;
             const SourceStateHolder state = state_;
-            post([state] { runHandler(*state); });
+            postFromMainThread([state] { runHandler(*state); });
         }
     }
 
@@ -204,7 +259,28 @@ private:
 
 class GlibMainQueue : public MainQueue {
 public:
-    void async(Work work) override { post(std::move(work)); }
+    GlibMainQueue() : context_(g_main_context_ref(g_main_context_default())) {
+        GSource* source = g_source_new(&postedWorkFuncs, sizeof(PostedWorkSource));
+        reinterpret_cast<PostedWorkSource*>(source)->posted = &posted_;
+        g_source_set_priority(source, queuePriority);
+        g_source_attach(source, context_);
+        postedSource_ = source;
+    }
+    ~GlibMainQueue() override {
+        g_source_destroy(postedSource_);
+        g_source_unref(postedSource_);
+        g_main_context_unref(context_);
+    }
+    GlibMainQueue(const GlibMainQueue&) = delete;
+    GlibMainQueue& operator=(const GlibMainQueue&) = delete;
+
+    void async(Work work) override {
+        {
+            const std::lock_guard<std::mutex> lock(posted_.mutex);
+            posted_.items.push_back(std::move(work));
+        }
+        g_main_context_wakeup(context_);
+    }
 
     std::shared_ptr<WorkItem> makeWorkItem(Work work) override {
         return std::make_shared<GlibWorkItem>(std::move(work));
@@ -231,8 +307,13 @@ public:
     std::unique_ptr<TimerSource> makeTimerSource() override { return std::make_unique<GlibTimerSource>(); }
 
     void runForever() override {
-        for (;;) g_main_context_iteration(nullptr, TRUE);
+        for (;;) g_main_context_iteration(context_, TRUE);
     }
+
+private:
+    GMainContext* context_;
+    PostedWork posted_;
+    GSource* postedSource_ = nullptr;
 };
 
 }  // namespace

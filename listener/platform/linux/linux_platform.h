@@ -7,8 +7,8 @@
 
 namespace hotword::platform {
 
-// The main queue on the GLib main loop of the default main context. async()
-// and work-item cancellation may be called from any thread.
+// The main queue on the GLib main loop of the default main context; create it
+// on the main thread. async() may be called from any thread.
 std::shared_ptr<MainQueue> makeGlibMainQueue();
 
 // getpid, stat() and exit. SIGTERM is never set to SIG_IGN: an ignored signal
