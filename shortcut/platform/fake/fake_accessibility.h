@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -30,11 +31,20 @@ struct FakeAnswer {
     int result = axSuccess;
     std::optional<FakeValue> value;
 
-    static FakeAnswer of(FakeValue value) { return {axSuccess, std::move(value)}; }
+    // The value is built in place (T is one of the FakeValue types).
+    template <typename T>
+    static FakeAnswer of(T value) {
+        return failureWithValue(std::move(value), axSuccess);
+    }
     static FakeAnswer null() { return {axSuccess, std::nullopt}; }
     static FakeAnswer failure(int code = -25212) { return {code, std::nullopt}; }
     // A failed read that still filled its slot.
-    static FakeAnswer failureWithValue(FakeValue value, int code = -25212) { return {code, std::move(value)}; }
+    template <typename T>
+    static FakeAnswer failureWithValue(T value, int code = -25212) {
+        FakeAnswer answer{code, std::nullopt};
+        answer.value.emplace(std::in_place_type<T>, std::move(value));
+        return answer;
+    }
 };
 
 // One request made to the fake, for tests to inspect.
