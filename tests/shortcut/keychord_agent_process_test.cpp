@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "child_process.h"
@@ -158,7 +159,18 @@ TEST_F(FakeAgent, ConcurrentDebugAndShortcutLinesNeverMix) {
     std::string events;
     for (int i = 0; i < rounds; ++i) events += key(10, i, 0, fn) + fnSpace + key(10, 49, 0, i);
     auto child = start({"--debug"}, "");
-    child->writeInput(events);
+    // More output than a pipe holds: write the events while the lines are read.
+    std::thread writer([&child, &events] { child->writeInput(events); });
+    struct Join {
+        ChildProcess& child;
+        std::thread& thread;
+        ~Join() {
+            // A child that is still running is stopped first, so that a
+            // blocked write ends.
+            if (!child.waitForExit(0ms)) child.sendSignal(SIGKILL);
+            thread.join();
+        }
+    } join{*child, writer};
     expectLine(*child, "ready");
 
     std::vector<std::string> debugLines;
