@@ -24,8 +24,8 @@ public:
     explicit operator bool() const { return ref_ != nullptr; }
 
     // The output slot for a copy call. Whatever the call leaves there is
-    // released with the holder, whether the call succeeded or not. Only an
-    // empty holder hands out its slot.
+    // released with the holder, whether the call succeeded or not. Whatever
+    // the holder held before is released first.
     platform::Ref* slot() {
         reset();
         return &ref_;
