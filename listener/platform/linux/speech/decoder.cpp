@@ -7,10 +7,12 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <set>
+#include <sstream>
 
 namespace hotword::speech {
 
@@ -113,22 +115,35 @@ std::unique_ptr<Decoder> Decoder::load(const ModelLocation& model, const Decoder
     MemoryFile dictionary(vocabulary.dictionary);
     if (!dictionary.valid()) return nullptr;
 
-    const std::string dictionaryPath = dictionary.path();
-    const std::string languageWeight = std::to_string(settings.languageWeight);
-    const std::string insertionPenalty = std::to_string(settings.wordInsertionPenalty);
-    // cmd_ln_init stops at the first null: every value here is a real text.
     // Wake phrases are caught in the partial results of the first search
     // pass; the second pass and the lattice search would only refine final
     // results, for about two thirds more processor time.
-    cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE,                //
-                                   "-hmm", model.acousticModel.c_str(),     //
-                                   "-dict", dictionaryPath.c_str(),         //
-                                   "-cmn", settings.cmn.c_str(),            //
-                                   "-lw", languageWeight.c_str(),           //
-                                   "-wip", insertionPenalty.c_str(),        //
-                                   "-fwdflat", "no",                        //
-                                   "-bestpath", "no",                       //
-                                   nullptr);
+    std::vector<std::string> arguments = {
+        "-hmm", model.acousticModel,
+        "-dict", dictionary.path(),
+        "-cmn", settings.cmn,
+        "-lw", std::to_string(settings.languageWeight),
+        "-wip", std::to_string(settings.wordInsertionPenalty),
+        "-vad_postspeech", std::to_string(std::lround(settings.postSpeechSeconds * 100)),  // 10 ms frames
+        "-fwdflat", "no",
+        "-bestpath", "no",
+    };
+    auto optional = [&](const char* name, const auto& value) {
+        if (!value) return;
+        arguments.push_back(name);
+        std::ostringstream text;
+        text << *value;
+        arguments.push_back(text.str());
+    };
+    optional("-beam", settings.beam);
+    optional("-wbeam", settings.wordBeam);
+    optional("-pbeam", settings.phoneBeam);
+    optional("-maxhmmpf", settings.maxActiveHmms);
+    optional("-ds", settings.frameDownsampling);
+    optional("-topn", settings.topGaussians);
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    cmd_ln_t* config = cmd_ln_parse_r(nullptr, ps_args(), static_cast<int32>(argv.size()), argv.data(), TRUE);
     if (!config) return nullptr;
     decoder->decoder_ = ps_init(config);
     cmd_ln_free_r(config);

@@ -27,12 +27,21 @@ struct ModelLocation {
 std::optional<ModelLocation> findModel(const std::string& modelRoot, const std::string& localeIdentifier);
 
 // Knobs of the decoder that matter for wake phrases; the defaults are the
-// ones measured best on synthetic and recorded speech.
+// ones measured best on synthetic speech (bench/speech_decoder_bench.cpp).
 struct DecoderSettings {
     LanguageModelWeights weights;
     double languageWeight = 6.5;
     double wordInsertionPenalty = 0.65;
     std::string cmn = "live";
+    // Silence that ends an utterance.
+    double postSpeechSeconds = 0.5;
+    // Search effort; nothing leaves PocketSphinx's own default.
+    std::optional<double> beam;             // -beam
+    std::optional<double> wordBeam;         // -wbeam
+    std::optional<double> phoneBeam;        // -pbeam
+    std::optional<int> maxActiveHmms;       // -maxhmmpf
+    std::optional<int> frameDownsampling;   // -ds
+    std::optional<int> topGaussians;        // -topn
 };
 
 class Decoder {

@@ -1,0 +1,245 @@
+// Offline wake-phrase benchmark of the PocketSphinx decoder: decodes 16 kHz
+// mono WAV files through the same decoder configuration and the same
+// utterance loop as the Linux recognizer (partial results every few tens of
+// milliseconds, an utterance ends when voice activity stops, the listener
+// restarts recognition after a short gap), much faster than real time and
+// without any audio server. Used to compare decoder settings before a run
+// of speech_benchmark.py.
+//
+// Usage: speech_decoder_bench [--name value ...] --positives a.wav ... --negatives b.wav ...
+// Settings: --lw --wip --postspeech (seconds) --beam --wbeam --pbeam
+// --maxhmmpf --ds --topn --partial (seconds) --mass --successor --start --end
+// Prints one summary line; --verbose prints every miss and false accept.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "decoder.h"
+#include "wake_word_listener.h"
+
+#ifndef POCKETSPHINX_MODEL_ROOT
+#define POCKETSPHINX_MODEL_ROOT "/usr/share/pocketsphinx/model"
+#endif
+
+namespace {
+
+using hotword::WakeWordListener;
+using hotword::speech::Decoder;
+using hotword::speech::DecoderSettings;
+
+constexpr int sampleRate = 16000;
+constexpr std::size_t bufferSamples = WakeWordListener::tapBufferSize;
+
+std::vector<std::int16_t> readWav(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::size_t at = 12;
+    while (at + 8 <= bytes.size()) {
+        std::uint32_t size = 0;
+        std::memcpy(&size, &bytes[at + 4], 4);
+        if (std::memcmp(&bytes[at], "data", 4) == 0) {
+            const std::size_t count = std::min<std::size_t>(size, bytes.size() - at - 8) / 2;
+            std::vector<std::int16_t> samples(count);
+            std::memcpy(samples.data(), &bytes[at + 8], count * 2);
+            return samples;
+        }
+        at += 8 + size + (size & 1);
+    }
+    return {};
+}
+
+// End of the last loud 10 ms window, in samples.
+std::size_t speechEnd(const std::vector<std::int16_t>& samples) {
+    const std::size_t window = sampleRate / 100;
+    std::size_t last = 0;
+    for (std::size_t start = 0; start + window < samples.size(); start += window) {
+        for (std::size_t i = start; i < start + window; ++i) {
+            if (std::abs(samples[i]) > 1500) {
+                last = start + window;
+                break;
+            }
+        }
+    }
+    return last;
+}
+
+double cpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// Feeds audio to a decoder the way the recognizer and the listener do, and
+// reports the sample positions at which a wake would be printed.
+class Stream {
+public:
+    Stream(Decoder& decoder, std::size_t partialSamples) : decoder_(decoder), partialSamples_(partialSamples) {
+        decoder_.useContextualStrings(WakeWordListener::wakePhrases());
+        restart();
+    }
+
+    // Wake positions, in samples from the start of this stream.
+    std::vector<std::size_t> feed(const std::vector<std::int16_t>& samples, std::vector<std::string>* heard) {
+        std::vector<std::size_t> wakes;
+        for (std::size_t at = 0; at < samples.size(); at += bufferSamples) {
+            const std::size_t count = std::min(bufferSamples, samples.size() - at);
+            position_ += count;
+            if (gap_ > 0) {  // the listener is between two recognition tasks
+                gap_ -= std::min(gap_, count);
+                if (gap_ == 0) restart();
+                continue;
+            }
+            decoder_.process({samples.data() + at, count});
+            sinceHypothesis_ += count;
+            const bool speech = decoder_.inSpeech();
+            if (speech) heardSpeech_ = true;
+            std::optional<std::string> result;
+            bool final = false;
+            if ((heardSpeech_ && !speech) || (speech && decoder_.speechSeconds() > 15)) {
+                result = decoder_.endUtterance();
+                final = true;
+            } else if (speech && sinceHypothesis_ >= partialSamples_) {
+                sinceHypothesis_ = 0;
+                std::string hypothesis = decoder_.hypothesis();
+                if (!hypothesis.empty() && hypothesis != last_) result = last_ = hypothesis;
+            }
+            if (result && WakeWordListener::matchesWakePhrase(*result)) {
+                wakes.push_back(position_);
+                if (heard) heard->push_back(*result);
+                if (!final) decoder_.endUtterance();
+                final = true;  // a wake ends the session; a fresh one follows
+            }
+            if (final) {
+                if (heard && !result->empty() && wakes.empty()) heard->push_back(*result);
+                gap_ = static_cast<std::size_t>(WakeWordListener::restartDelaySeconds * sampleRate);
+            }
+        }
+        return wakes;
+    }
+
+    std::size_t position() const { return position_; }
+
+private:
+    void restart() {
+        decoder_.startUtterance();
+        heardSpeech_ = false;
+        sinceHypothesis_ = 0;
+        last_.clear();
+    }
+
+    Decoder& decoder_;
+    std::size_t partialSamples_;
+    std::size_t position_ = 0;
+    std::size_t gap_ = 0;
+    std::size_t sinceHypothesis_ = 0;
+    bool heardSpeech_ = false;
+    std::string last_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    DecoderSettings settings;
+    double partialSeconds = 0.08;
+    bool verbose = false;
+    std::vector<std::string> positives, negatives;
+    std::vector<std::string>* files = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        const std::string name = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) {
+                std::cerr << "missing value of " << name << "\n";
+                std::exit(2);
+            }
+            return argv[++i];
+        };
+        if (name == "--positives") files = &positives;
+        else if (name == "--negatives") files = &negatives;
+        else if (name == "--verbose") verbose = true;
+        else if (name == "--lw") settings.languageWeight = std::stod(value());
+        else if (name == "--wip") settings.wordInsertionPenalty = std::stod(value());
+        else if (name == "--postspeech") settings.postSpeechSeconds = std::stod(value());
+        else if (name == "--beam") settings.beam = std::stod(value());
+        else if (name == "--wbeam") settings.wordBeam = std::stod(value());
+        else if (name == "--pbeam") settings.phoneBeam = std::stod(value());
+        else if (name == "--maxhmmpf") settings.maxActiveHmms = std::stoi(value());
+        else if (name == "--ds") settings.frameDownsampling = std::stoi(value());
+        else if (name == "--topn") settings.topGaussians = std::stoi(value());
+        else if (name == "--partial") partialSeconds = std::stod(value());
+        else if (name == "--mass") settings.weights.contextualMass = std::stod(value());
+        else if (name == "--successor") settings.weights.successorProbability = std::stod(value());
+        else if (name == "--start") settings.weights.startProbability = std::stod(value());
+        else if (name == "--end") settings.weights.endProbability = std::stod(value());
+        else if (files && name.rfind("--", 0) != 0) files->push_back(name);
+        else {
+            std::cerr << "unknown argument " << name << "\n";
+            return 2;
+        }
+    }
+    const auto model = hotword::speech::findModel(POCKETSPHINX_MODEL_ROOT, "en-US");
+    if (!model) return 1;
+    const auto partialSamples = static_cast<std::size_t>(partialSeconds * sampleRate);
+
+    // Positives: each to a fresh decoder, as each goes to a fresh agent.
+    int hits = 0;
+    std::vector<double> latencies;
+    for (const std::string& path : positives) {
+        const auto samples = readWav(path);
+        auto decoder = Decoder::load(*model, settings);
+        if (!decoder) return 1;
+        Stream stream(*decoder, partialSamples);
+        std::vector<std::string> heard;
+        const auto wakes = stream.feed(samples, &heard);
+        // A second of silence after the file, as the agent keeps listening.
+        stream.feed(std::vector<std::int16_t>(sampleRate, 0), &heard);
+        if (!wakes.empty()) {
+            ++hits;
+            latencies.push_back(static_cast<double>(wakes.front()) / sampleRate -
+                                static_cast<double>(speechEnd(samples)) / sampleRate);
+        } else if (verbose) {
+            std::cout << "MISS " << path << ":";
+            for (const auto& h : heard) std::cout << " [" << h << "]";
+            std::cout << "\n";
+        }
+    }
+
+    // Negatives: one stream, as one agent listens to all of them.
+    int falseAccepts = 0;
+    double audioSeconds = 0, negativeSpeechSeconds = 0, cpu = 0;
+    if (!negatives.empty()) {
+        auto decoder = Decoder::load(*model, settings);
+        if (!decoder) return 1;
+        Stream stream(*decoder, partialSamples);
+        for (const std::string& path : negatives) {
+            const auto samples = readWav(path);
+            std::vector<std::string> heard;
+            const double before = cpuSeconds();
+            const auto wakes = stream.feed(samples, verbose ? &heard : nullptr);
+            cpu += cpuSeconds() - before;
+            audioSeconds += static_cast<double>(samples.size()) / sampleRate;
+            negativeSpeechSeconds += static_cast<double>(speechEnd(samples)) / sampleRate - 0.7;
+            falseAccepts += static_cast<int>(wakes.size());
+            if (verbose && !wakes.empty()) {
+                std::cout << "FALSE " << path << ":";
+                for (const auto& h : heard) std::cout << " [" << h << "]";
+                std::cout << "\n";
+            }
+        }
+    }
+    std::sort(latencies.begin(), latencies.end());
+    auto at = [&](double q) {
+        return latencies.empty() ? 0.0 : latencies[static_cast<std::size_t>(q * static_cast<double>(latencies.size() - 1) + 0.5)];
+    };
+    std::printf("hits %d/%zu fa %d in %.1f min cpu %.2f%% latency median %.0f ms p95 %.0f ms max %.0f ms\n", hits,
+                positives.size(), falseAccepts, negativeSpeechSeconds / 60,
+                audioSeconds > 0 ? 100 * cpu / audioSeconds : 0.0, 1000 * at(0.5), 1000 * at(0.95),
+                1000 * at(1.0));
+    return 0;
+}
