@@ -16,8 +16,9 @@ struct LanguageModelWeights {
     // Share of the unigram mass that the words of the contextual strings get.
     double contextualMass = 0.1;
     // Probability that a word of a contextual string is followed by its
-    // successor in that string.
-    double successorProbability = 0.6;
+    // successor in that string. High, so that a short filler word is not
+    // inserted inside a slowly spoken phrase.
+    double successorProbability = 0.9;
     // Probability that an utterance starts with the first word of a
     // contextual string.
     double startProbability = 0.2;
