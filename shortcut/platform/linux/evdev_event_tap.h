@@ -1,0 +1,55 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/event_tap.h"
+
+// The event tap on Linux: every keyboard is grabbed through evdev and what
+// the tap lets pass is replayed through a uinput virtual keyboard, under X11
+// and Wayland alike.
+namespace keychord::platform::linux_input {
+
+class EvdevRelay;
+
+struct EvdevTapOptions {
+    std::string inputDirectory = "/dev/input";
+    std::string uinputPath = "/dev/uinput";
+    // When not empty, only these event devices are tapped (for tests on a
+    // real machine, so they never take the user's keyboard).
+    std::vector<std::string> onlyDevices;
+};
+
+class EvdevEventTap final : public EventTap {
+public:
+    explicit EvdevEventTap(EvdevTapOptions options = {});
+    ~EvdevEventTap() override;
+
+    // True when every keyboard and the uinput device may be opened (root or
+    // the input group).
+    bool isProcessTrusted() override;
+    // Makes the virtual keyboard and grabs the keyboards; false when there
+    // is no keyboard, no uinput or a grab fails.
+    bool create(TapCallback callback) override;
+    void addToRunLoop() override {}
+    void enable() override {}
+    void run() override;
+
+    // The sysfs name of the virtual keyboard once created ("input12").
+    const std::string& virtualKeyboardName() const { return virtualName_; }
+
+private:
+    void scan();
+    void closeAll();
+
+    EvdevTapOptions options_;
+    bool scanned_ = false;
+    bool refused_ = false;          // a keyboard or uinput was not allowed
+    std::vector<int> keyboards_;    // open keyboard devices
+    int uinput_ = -1;
+    std::string virtualName_;
+    std::unique_ptr<EvdevRelay> relay_;
+};
+
+}  // namespace keychord::platform::linux_input

@@ -1,0 +1,210 @@
+#include "evdev_relay.h"
+
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include "key_codes.h"
+
+namespace keychord::platform::linux_input {
+
+namespace {
+
+constexpr std::uint32_t keyDownEventType = 10;
+
+bool writeAll(int fd, const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t written = ::write(fd, bytes, size);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN) {
+                pollfd waitFor{fd, POLLOUT, 0};
+                ::poll(&waitFor, 1, 100);
+                continue;
+            }
+            return false;
+        }
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool isReport(const input_event& event) { return event.type == EV_SYN && event.code == SYN_REPORT; }
+
+}  // namespace
+
+EvdevRelay::EvdevRelay(std::vector<int> keyboards, int output, DeviceControl control, TapCallback callback)
+    : output_(output), control_(std::move(control)), callback_(std::move(callback)),
+      wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    for (int fd : keyboards) {
+        Keyboard keyboard;
+        keyboard.fd = fd;
+        keyboards_.push_back(std::move(keyboard));
+    }
+}
+
+EvdevRelay::~EvdevRelay() {
+    if (wakeFd_ >= 0) ::close(wakeFd_);
+}
+
+bool EvdevRelay::tryGrab(Keyboard& keyboard) {
+    KeyState held;
+    if (control_.heldKeys && control_.heldKeys(keyboard.fd, &held) && held.any()) return true;  // later
+    if (control_.grab && !control_.grab(keyboard.fd)) return false;
+    keyboard.grabbed = true;
+    keyboard.held.reset();
+    keyboard.swallowed.reset();
+    keyboard.frame.clear();
+    return true;
+}
+
+bool EvdevRelay::grabIdleKeyboards() {
+    for (auto& keyboard : keyboards_) {
+        if (!keyboard.grabbed && !tryGrab(keyboard)) return false;
+    }
+    return true;
+}
+
+void EvdevRelay::stop() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
+}
+
+void EvdevRelay::run() {
+    std::vector<pollfd> watched;
+    while (!keyboards_.empty()) {
+        watched.clear();
+        watched.push_back({wakeFd_, POLLIN, 0});
+        for (const auto& keyboard : keyboards_) watched.push_back({keyboard.fd, POLLIN, 0});
+        if (::poll(watched.data(), watched.size(), -1) < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        if (watched[0].revents != 0) return;
+        // Read in descriptor order; a keyboard that has gone is dropped.
+        std::vector<bool> gone(keyboards_.size(), false);
+        for (std::size_t i = 0; i < keyboards_.size(); ++i) {
+            if (watched[i + 1].revents != 0 && !readFrom(keyboards_[i])) gone[i] = true;
+        }
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < keyboards_.size(); ++i) {
+            if (gone[i]) continue;
+            if (kept != i) keyboards_[kept] = std::move(keyboards_[i]);
+            ++kept;
+        }
+        keyboards_.resize(kept);
+    }
+}
+
+bool EvdevRelay::readFrom(Keyboard& keyboard) {
+    std::uint8_t buffer[64 * sizeof(input_event)];
+    const ssize_t got = ::read(keyboard.fd, buffer, sizeof buffer);
+    if (got < 0) return errno == EINTR || errno == EAGAIN;
+    if (got == 0) return false;
+    keyboard.pending.insert(keyboard.pending.end(), buffer, buffer + got);
+    const std::size_t whole = keyboard.pending.size() / sizeof(input_event);
+    for (std::size_t i = 0; i < whole; ++i) {
+        input_event event;
+        std::memcpy(&event, keyboard.pending.data() + i * sizeof(input_event), sizeof event);
+        handleEvent(keyboard, event);
+    }
+    keyboard.pending.erase(keyboard.pending.begin(),
+                           keyboard.pending.begin() + static_cast<std::ptrdiff_t>(whole * sizeof(input_event)));
+    return true;
+}
+
+void EvdevRelay::handleEvent(Keyboard& keyboard, const input_event& event) {
+    if (!keyboard.grabbed) {
+        // The desktop still reads this keyboard itself; grab it once its
+        // last key is up.
+        if (isReport(event)) tryGrab(keyboard);
+        return;
+    }
+    if (event.type == EV_SYN && event.code == SYN_DROPPED) {
+        // The kernel lost events: drop up to the next report, then take the
+        // keys held from the device itself.
+        keyboard.frame.clear();
+        keyboard.dropping = true;
+        return;
+    }
+    if (keyboard.dropping) {
+        if (isReport(event)) {
+            keyboard.dropping = false;
+            KeyState held;
+            if (control_.heldKeys && control_.heldKeys(keyboard.fd, &held)) keyboard.held = held;
+        }
+        return;
+    }
+    keyboard.frame.push_back(event);
+    if (isReport(event)) finishFrame(keyboard);
+}
+
+void EvdevRelay::finishFrame(Keyboard& keyboard) {
+    // A frame whose every key event is removed goes away whole, together
+    // with its scan codes and report; otherwise only the removed key events
+    // are left out.
+    std::vector<input_event> passing;
+    bool removedAny = false;
+    bool keepsContent = false;
+    for (const auto& event : keyboard.frame) {
+        if (event.type == EV_KEY && !passesKey(keyboard, event)) {
+            removedAny = true;
+            continue;
+        }
+        if (event.type != EV_SYN && event.type != EV_MSC) keepsContent = true;
+        passing.push_back(event);
+    }
+    keyboard.frame.clear();
+    if (removedAny && !keepsContent) return;
+    writeAll(output_, passing.data(), passing.size() * sizeof(input_event));
+}
+
+bool EvdevRelay::passesKey(Keyboard& keyboard, const input_event& event) {
+    const std::uint16_t code = event.code;
+    if (code >= KEY_CNT) return true;
+    if (event.value == 0) {
+        keyboard.held.reset(code);
+        if (keyboard.swallowed.test(code)) {
+            keyboard.swallowed.reset(code);
+            return false;  // the application never saw this key go down
+        }
+        return true;
+    }
+    const bool repeat = event.value == 2;
+    if (!repeat) {
+        keyboard.held.set(code);
+        keyboard.swallowed.reset(code);  // a new press; its release was lost
+    }
+    if (const std::uint64_t flag = modifierFlag(code); flag != 0) {
+        // Modifiers only change the flags; the tap sees no key-down of them.
+        if (flag == flagCapsLock && !repeat) capsLock_ = !capsLock_;
+        return true;
+    }
+    TapEvent tapped;
+    tapped.type = keyDownEventType;
+    tapped.keyCode = reportedKeyCode(code);
+    tapped.autorepeat = repeat ? 1 : 0;
+    tapped.flags = flags();
+    const bool removed = callback_(tapped) == TapVerdict::remove;
+    if (keyboard.swallowed.test(code)) return false;  // repeats of a removed key-down
+    if (removed && !repeat) keyboard.swallowed.set(code);
+    return !removed;
+}
+
+std::uint64_t EvdevRelay::flags() const {
+    std::uint64_t mask = capsLock_ ? flagCapsLock : 0;
+    for (const auto& keyboard : keyboards_) {
+        if (!keyboard.grabbed) continue;
+        for (std::uint16_t code : {KEY_LEFTSHIFT, KEY_RIGHTSHIFT, KEY_LEFTCTRL, KEY_RIGHTCTRL, KEY_LEFTALT,
+                                   KEY_RIGHTALT, KEY_LEFTMETA, KEY_RIGHTMETA, KEY_FN}) {
+            if (keyboard.held.test(code)) mask |= modifierFlag(code);
+        }
+    }
+    return mask;
+}
+
+}  // namespace keychord::platform::linux_input
