@@ -113,17 +113,16 @@ void EvdevEventTap::scan() {
         }
     }
     uinput_ = ::open(options_.uinputPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (uinput_ < 0 && isRefusal(errno)) refused_ = true;
 }
 
 bool EvdevEventTap::isProcessTrusted() {
     scan();
-    return !refused_;
+    return !refused_ && !keyboards_.empty() && uinput_ >= 0;
 }
 
 bool EvdevEventTap::create(TapCallback callback) {
     scan();
-    if (refused_ || keyboards_.empty() || uinput_ < 0) return false;
+    if (!isProcessTrusted()) return false;
 
     // The virtual keyboard offers every key, scan code, relative axis and
     // light of the keyboards it stands in for. It has no repeat of its own:

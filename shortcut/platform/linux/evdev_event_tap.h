@@ -26,11 +26,11 @@ public:
     explicit EvdevEventTap(EvdevTapOptions options = {});
     ~EvdevEventTap() override;
 
-    // True when every keyboard and the uinput device may be opened (root or
-    // the input group).
+    // True when there are keyboards, every one of them may be opened and so
+    // may the uinput device (root or the input group).
     bool isProcessTrusted() override;
-    // Makes the virtual keyboard and grabs the keyboards; false when there
-    // is no keyboard, no uinput or a grab fails.
+    // Makes the virtual keyboard and grabs the keyboards; false when the
+    // virtual keyboard cannot be made or a grab fails.
     bool create(TapCallback callback) override;
     void addToRunLoop() override {}
     void enable() override {}
@@ -45,7 +45,7 @@ private:
 
     EvdevTapOptions options_;
     bool scanned_ = false;
-    bool refused_ = false;          // a keyboard or uinput was not allowed
+    bool refused_ = false;          // an input device was not allowed
     std::vector<int> keyboards_;    // open keyboard devices
     int uinput_ = -1;
     std::string virtualName_;
