@@ -47,7 +47,13 @@ std::optional<pid_t> ActiveWindow::ownerPid() {
     if (!connect()) return std::nullopt;
     const Window root = DefaultRootWindow(display_);
     if (const auto active = cardinalProperty(display_, root, activeWindowAtom_, XA_WINDOW)) {
-        if (*active == None) return std::nullopt;
+        // Some window managers leave a window that was unmapped named as
+        // the active one.
+        XWindowAttributes attributes;
+        if (*active == None || !XGetWindowAttributes(display_, *active, &attributes) ||
+            attributes.map_state != IsViewable) {
+            return std::nullopt;
+        }
         const auto pid = cardinalProperty(display_, *active, pidAtom_, XA_CARDINAL);
         if (!pid) return std::nullopt;
         return static_cast<pid_t>(*pid);

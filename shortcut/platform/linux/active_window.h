@@ -18,7 +18,8 @@ public:
 
     // _NET_ACTIVE_WINDOW -> _NET_WM_PID when a window manager publishes the
     // active window; without one, the window holding the input focus (or its
-    // nearest ancestor with a pid). Nothing when no window is active.
+    // nearest ancestor with a pid). Nothing when no window is active or the
+    // active one is not shown.
     std::optional<pid_t> ownerPid();
 
 private:

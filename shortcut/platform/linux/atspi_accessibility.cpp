@@ -155,8 +155,11 @@ bool AtspiAccessibility::beginRequest() {
     if (applicationHung_) return false;
     const auto now = Clock::now();
     if (now >= deadline_) return false;
+    // A blocking D-Bus call to an application that does not answer can
+    // wait its timeout twice before it gives up: each request gets half of
+    // what is left.
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - now);
-    requestLimit_ = std::max(std::chrono::milliseconds(1), std::min(requestTimeout_, left));
+    requestLimit_ = std::max(std::chrono::milliseconds(1), std::min(requestTimeout_, left) / 2);
     atspi_set_timeout(static_cast<gint>(requestLimit_.count()), 0);
     requestStart_ = now;
     return true;
