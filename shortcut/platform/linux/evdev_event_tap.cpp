@@ -185,4 +185,8 @@ void EvdevEventTap::run() {
     if (relay_) relay_->run();
 }
 
+void EvdevEventTap::stop() {
+    if (relay_) relay_->stop();
+}
+
 }  // namespace keychord::platform::linux_input

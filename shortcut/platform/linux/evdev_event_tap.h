@@ -35,6 +35,8 @@ public:
     void addToRunLoop() override {}
     void enable() override {}
     void run() override;
+    // Ends run(); safe from any thread.
+    void stop();
 
     // The sysfs name of the virtual keyboard once created ("input12").
     const std::string& virtualKeyboardName() const { return virtualName_; }
