@@ -286,6 +286,57 @@ TEST_F(RelayFixture, KeyboardWithAKeyDownIsGrabbedOnlyOnceItsKeysAreUp) {
     EXPECT_EQ(recorder_.seen.size(), 1u);
 }
 
+TEST_F(RelayFixture, LightsOfTheVirtualKeyboardAreSetOnTheKeyboards) {
+    struct Light {
+        int fd;
+        std::uint16_t code;
+        std::int32_t value;
+    };
+    auto lit = std::make_shared<std::vector<Light>>();
+    DeviceControl control;
+    control.setLight = [lit](int fd, const input_event& light) { lit->push_back({fd, light.code, light.value}); };
+    Pipe lights;
+    keyboards_.resize(2);
+    relay_ = std::make_unique<EvdevRelay>(std::vector<int>{keyboards_[0].read, keyboards_[1].read}, output_.write,
+                                          control, [this](const TapEvent& event) { return recorder_(event); });
+    ASSERT_TRUE(relay_->grabIdleKeyboards());
+    relay_->forwardLights(lights.read);
+    thread_ = std::thread([this] { relay_->run(); });
+
+    const input_event capsOn[] = {makeEvent(EV_LED, LED_CAPSL, 1, 700), makeEvent(EV_SYN, SYN_REPORT, 0, 701)};
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(capsOn);
+    lights.put(Bytes(bytes, bytes + sizeof capsOn));
+    lights.closeWrite();
+    // A keyboard event after the lights: once it is out, the lights are set.
+    const Bytes aDown = keyFrame(KEY_A, 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    keyboards_[0].put(aDown);
+    EXPECT_EQ(readOutput(aDown.size()), aDown);
+    relay_->stop();
+    thread_.join();
+
+    ASSERT_EQ(lit->size(), 2u);
+    EXPECT_EQ((*lit)[0].fd, keyboards_[0].read);
+    EXPECT_EQ((*lit)[1].fd, keyboards_[1].read);
+    EXPECT_EQ((*lit)[0].code, LED_CAPSL);
+    EXPECT_EQ((*lit)[0].value, 1);
+}
+
+TEST_F(RelayFixture, AKeyboardThatGoesIsReportedAndTheOthersGoOn) {
+    auto goneFds = std::make_shared<std::vector<int>>();
+    DeviceControl control;
+    control.gone = [goneFds](int fd) { goneFds->push_back(fd); };
+    start(2, control);
+    keyboards_[1].closeWrite();
+    const Bytes aDown = keyFrame(KEY_A, 1);
+    keyboards_[0].put(aDown);
+    EXPECT_EQ(readOutput(aDown.size()), aDown);
+
+    EXPECT_EQ(finish(), Bytes());
+    ASSERT_EQ(goneFds->size(), 2u);
+    EXPECT_EQ((*goneFds)[0], keyboards_[1].read);
+}
+
 TEST_F(RelayFixture, StopEndsTheLoop) {
     start(1);
     relay_->stop();

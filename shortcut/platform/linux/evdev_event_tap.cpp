@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/uinput.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -76,6 +77,12 @@ DeviceControl deviceControl() {
         return true;
     };
     control.grab = [](int fd) { return ::ioctl(fd, EVIOCGRAB, 1) == 0; };
+    control.setLight = [](int fd, const input_event& light) {
+        input_event events[2] = {light, {}};
+        events[1].type = EV_SYN;
+        events[1].code = SYN_REPORT;
+        [[maybe_unused]] const ssize_t written = ::write(fd, events, sizeof events);
+    };
     return control;
 }
 
@@ -91,28 +98,63 @@ EvdevEventTap::~EvdevEventTap() {
 void EvdevEventTap::closeAll() {
     for (int fd : keyboards_) ::close(fd);
     keyboards_.clear();
+    keyboardPaths_.clear();
     if (uinput_ >= 0) ::close(uinput_);
     uinput_ = -1;
+    if (deviceChanges_ >= 0) ::close(deviceChanges_);
+    deviceChanges_ = -1;
+}
+
+int EvdevEventTap::openKeyboard(const std::string& path) {
+    if (std::find(keyboardPaths_.begin(), keyboardPaths_.end(), path) != keyboardPaths_.end()) return -1;
+    // Read and write: the keyboard's lights are set through it.
+    int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && isRefusal(errno)) fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        // An unreadable device may be a keyboard: the tap would miss it.
+        if (isRefusal(errno)) refused_ = true;
+        return -1;
+    }
+    if (!isKeyboard(fd)) {
+        ::close(fd);
+        return -1;
+    }
+    keyboards_.push_back(fd);
+    keyboardPaths_.push_back(path);
+    return fd;
 }
 
 void EvdevEventTap::scan() {
     if (scanned_) return;
     scanned_ = true;
-    const auto paths = options_.onlyDevices.empty() ? eventDevices(options_.inputDirectory) : options_.onlyDevices;
-    for (const auto& path : paths) {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) {
-            // An unreadable device may be a keyboard: the tap would miss it.
-            if (isRefusal(errno)) refused_ = true;
-            continue;
-        }
-        if (isKeyboard(fd)) {
-            keyboards_.push_back(fd);
-        } else {
-            ::close(fd);
+    if (options_.onlyDevices.empty()) {
+        // Watch before listing, so no keyboard plugged in between is missed.
+        deviceChanges_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (deviceChanges_ >= 0 &&
+            ::inotify_add_watch(deviceChanges_, options_.inputDirectory.c_str(), IN_CREATE | IN_ATTRIB) < 0) {
+            ::close(deviceChanges_);
+            deviceChanges_ = -1;
         }
     }
+    const auto paths = options_.onlyDevices.empty() ? eventDevices(options_.inputDirectory) : options_.onlyDevices;
+    for (const auto& path : paths) openKeyboard(path);
     uinput_ = ::open(options_.uinputPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+}
+
+bool EvdevEventTap::readDeviceChanges() {
+    alignas(inotify_event) char buffer[4096];
+    const ssize_t got = ::read(deviceChanges_, buffer, sizeof buffer);
+    if (got < 0) return errno == EINTR || errno == EAGAIN;
+    for (ssize_t offset = 0; offset < got;) {
+        const auto* change = reinterpret_cast<const inotify_event*>(buffer + offset);
+        offset += static_cast<ssize_t>(sizeof(inotify_event) + change->len);
+        int number = 0;
+        if (change->len == 0 || std::sscanf(change->name, "event%d", &number) != 1) continue;
+        // udev makes the node, then gives it its group: try at both steps.
+        const int fd = openKeyboard(options_.inputDirectory + "/" + change->name);
+        if (fd >= 0) relay_->addKeyboard(fd);
+    }
+    return true;
 }
 
 bool EvdevEventTap::isProcessTrusted() {
@@ -177,7 +219,17 @@ bool EvdevEventTap::create(TapCallback callback) {
     char sysName[64] = {};
     if (::ioctl(uinput_, UI_GET_SYSNAME(sizeof sysName - 1), sysName) >= 0) virtualName_ = sysName;
 
-    relay_ = std::make_unique<EvdevRelay>(keyboards_, uinput_, deviceControl(), std::move(callback));
+    DeviceControl control = deviceControl();
+    control.gone = [this](int fd) {
+        const auto found = std::find(keyboards_.begin(), keyboards_.end(), fd);
+        if (found == keyboards_.end()) return;
+        keyboardPaths_.erase(keyboardPaths_.begin() + (found - keyboards_.begin()));
+        keyboards_.erase(found);
+        ::close(fd);
+    };
+    relay_ = std::make_unique<EvdevRelay>(keyboards_, uinput_, std::move(control), std::move(callback));
+    if (hasLights) relay_->forwardLights(uinput_);
+    if (deviceChanges_ >= 0) relay_->watch(deviceChanges_, [this] { return readDeviceChanges(); });
     return relay_->grabIdleKeyboards();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <linux/input.h>
 #include <string>
 #include <vector>
 
@@ -44,11 +45,18 @@ public:
 private:
     void scan();
     void closeAll();
+    // Opens the device if it is a keyboard not yet tapped: its descriptor,
+    // or -1.
+    int openKeyboard(const std::string& path);
+    // New keyboards plugged in while the tap runs.
+    bool readDeviceChanges();
 
     EvdevTapOptions options_;
     bool scanned_ = false;
     bool refused_ = false;          // an input device was not allowed
     std::vector<int> keyboards_;    // open keyboard devices
+    std::vector<std::string> keyboardPaths_;  // parallel to keyboards_
+    int deviceChanges_ = -1;        // inotify on the input directory
     int uinput_ = -1;
     std::string virtualName_;
     std::unique_ptr<EvdevRelay> relay_;

@@ -47,6 +47,34 @@ EvdevRelay::EvdevRelay(std::vector<int> keyboards, int output, DeviceControl con
     }
 }
 
+void EvdevRelay::addKeyboard(int fd) {
+    Keyboard keyboard;
+    keyboard.fd = fd;
+    tryGrab(keyboard);  // a failed grab leaves the keyboard to the desktop
+    keyboards_.push_back(std::move(keyboard));
+}
+
+void EvdevRelay::forwardLights(int fd) {
+    lights_ = fd;
+    watch(fd, [this] { return readLights(); });
+}
+
+void EvdevRelay::watch(int fd, std::function<bool()> onReadable) { watches_.emplace_back(fd, std::move(onReadable)); }
+
+bool EvdevRelay::readLights() {
+    input_event events[16];
+    const ssize_t got = ::read(lights_, events, sizeof events);
+    if (got < 0) return errno == EINTR || errno == EAGAIN;
+    if (got == 0) return false;
+    for (std::size_t i = 0; i < static_cast<std::size_t>(got) / sizeof(input_event); ++i) {
+        if (events[i].type != EV_LED || !control_.setLight) continue;
+        for (const auto& keyboard : keyboards_) {
+            if (keyboard.grabbed) control_.setLight(keyboard.fd, events[i]);
+        }
+    }
+    return true;
+}
+
 EvdevRelay::~EvdevRelay() {
     if (wakeFd_ >= 0) ::close(wakeFd_);
 }
@@ -76,27 +104,40 @@ void EvdevRelay::stop() {
 
 void EvdevRelay::run() {
     std::vector<pollfd> watched;
-    while (!keyboards_.empty()) {
+    while (!keyboards_.empty() || !watches_.empty()) {
         watched.clear();
         watched.push_back({wakeFd_, POLLIN, 0});
         for (const auto& keyboard : keyboards_) watched.push_back({keyboard.fd, POLLIN, 0});
+        for (const auto& [fd, onReadable] : watches_) watched.push_back({fd, POLLIN, 0});
         if (::poll(watched.data(), watched.size(), -1) < 0) {
             if (errno == EINTR) continue;
             return;
         }
         if (watched[0].revents != 0) return;
         // Read in descriptor order; a keyboard that has gone is dropped.
-        std::vector<bool> gone(keyboards_.size(), false);
-        for (std::size_t i = 0; i < keyboards_.size(); ++i) {
+        const std::size_t keyboardCount = keyboards_.size();
+        std::vector<bool> gone(keyboardCount, false);
+        for (std::size_t i = 0; i < keyboardCount; ++i) {
             if (watched[i + 1].revents != 0 && !readFrom(keyboards_[i])) gone[i] = true;
         }
+        for (std::size_t i = 0; i < keyboardCount; ++i) {
+            if (gone[i] && control_.gone) control_.gone(keyboards_[i].fd);
+        }
         std::size_t kept = 0;
-        for (std::size_t i = 0; i < keyboards_.size(); ++i) {
+        for (std::size_t i = 0; i < keyboardCount; ++i) {
             if (gone[i]) continue;
             if (kept != i) keyboards_[kept] = std::move(keyboards_[i]);
             ++kept;
         }
         keyboards_.resize(kept);
+        // Watch callbacks may add keyboards: they run last.
+        std::vector<bool> ended(watches_.size(), false);
+        for (std::size_t i = 0; i < ended.size(); ++i) {
+            if (watched[1 + keyboardCount + i].revents != 0) ended[i] = !watches_[i].second();
+        }
+        for (std::size_t i = ended.size(); i-- > 0;) {
+            if (ended[i]) watches_.erase(watches_.begin() + static_cast<std::ptrdiff_t>(i));
+        }
     }
 }
 

@@ -25,6 +25,10 @@ struct DeviceControl {
     std::function<bool(int fd, KeyState* held)> heldKeys;
     // Takes the device away from every other reader.
     std::function<bool(int fd)> grab;
+    // Sets a light (EV_LED event) on the device.
+    std::function<void(int fd, const input_event& light)> setLight;
+    // The device has gone (unplugged); the loop no longer reads it.
+    std::function<void(int fd)> gone;
 };
 
 class EvdevRelay {
@@ -41,7 +45,19 @@ public:
     // pressed for the rest of the session. False when a grab fails.
     bool grabIdleKeyboards();
 
-    // Relays until stop() is called or every keyboard has gone.
+    // Adds a keyboard while running (from a watch callback). It is grabbed
+    // at once, or once it holds no key.
+    void addKeyboard(int fd);
+
+    // Lights the virtual keyboard is asked to set (the events read from
+    // `fd`, a uinput device) are set on every grabbed keyboard.
+    void forwardLights(int fd);
+    // Calls `onReadable` on the loop's thread whenever `fd` can be read,
+    // until it returns false.
+    void watch(int fd, std::function<bool()> onReadable);
+
+    // Relays until stop() is called, or every keyboard has gone and nothing
+    // else is watched.
     void run();
     // Ends run(); safe from any thread and before run() starts.
     void stop();
@@ -65,7 +81,11 @@ private:
     bool passesKey(Keyboard& keyboard, const input_event& event);
     std::uint64_t flags() const;
 
+    bool readLights();
+
     std::vector<Keyboard> keyboards_;
+    std::vector<std::pair<int, std::function<bool()>>> watches_;
+    int lights_ = -1;
     int output_;
     DeviceControl control_;
     TapCallback callback_;
