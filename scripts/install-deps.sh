@@ -7,7 +7,7 @@ build=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-d
        libglib2.0-dev libpocketsphinx-dev pocketsphinx-en-us libpulse-dev libatspi2.0-dev libx11-dev
        libgtk-3-dev)
 # Services and tools the end-to-end tests and the demo start.
-services=(pulseaudio pulseaudio-utils flite sox xvfb x11-utils openbox dbus-x11 at-spi2-core procps)
+services=(pulseaudio pulseaudio-utils flite sox xvfb x11-utils openbox dbus-x11 at-spi2-core procps fonts-dejavu-core)
 fuzz=(clang-14 libclang-rt-14-dev)
 cross=(clang-14 lld-14 llvm-14 python3)
 
