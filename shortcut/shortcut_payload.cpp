@@ -2,8 +2,15 @@
 
 #include <charconv>
 #include <cmath>
+#include <utility>
 
 namespace keychord {
+
+JsonWriter::JsonWriter(std::string_view prefix) {
+    // Room for a whole line with two frames of long numbers.
+    text_.reserve(256);
+    text_.append(prefix);
+}
 
 void JsonWriter::separate() {
     if (needsComma_) text_.push_back(',');
@@ -86,9 +93,10 @@ bool ShortcutPayload::encode(JsonWriter& writer) const {
 }
 
 std::string shortcutLine(const ShortcutPayload& payload) {
-    JsonWriter writer;
-    if (!payload.encode(writer)) return "fn-space";
-    return "fn-space\t" + writer.text();
+    static constexpr std::string_view bare = "fn-space";
+    JsonWriter writer("fn-space\t");
+    if (!payload.encode(writer)) return std::string(bare);
+    return writer.takeText();
 }
 
 }  // namespace keychord

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <utility>
 #include <string>
 #include <string_view>
 
@@ -10,11 +11,16 @@ namespace keychord {
 // written: number() then reports failure and writes nothing.
 class JsonWriter {
 public:
+    JsonWriter() = default;
+    // Starts the text with `prefix`, which is not JSON and is kept as is.
+    explicit JsonWriter(std::string_view prefix);
+
     void beginObject();
     void endObject();
     void key(std::string_view name);
     [[nodiscard]] bool number(double value);
     const std::string& text() const { return text_; }
+    std::string takeText() { return std::move(text_); }
 
 private:
     void separate();

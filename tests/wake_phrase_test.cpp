@@ -44,7 +44,7 @@ INSTANTIATE_TEST_SUITE_P(
         MatchCase{"lineBreak", "hey\norvane", true},
         MatchCase{"tabsAndCR", "\they\r\n\torvane\t", true},
         MatchCase{"invalidUtf8Between", "hey\xFF\xFEorvane", true},
-        MatchCase{"controlChars", std::string("hey\x01\x02orvane\0x", 15), true},
+        MatchCase{"controlChars", std::string("hey\x01\x02orvane\0x", 13), true},
         MatchCase{"joined", "HeyOrvane", false},
         MatchCase{"single", "Orvane", false},
         MatchCase{"notAdjacent", "hey there orvane", false},
