@@ -337,6 +337,33 @@ TEST_F(RelayFixture, AKeyboardThatGoesIsReportedAndTheOthersGoOn) {
     EXPECT_EQ((*goneFds)[0], keyboards_[1].read);
 }
 
+TEST_F(RelayFixture, KeysReleasedWhileEventsWereLostAreReleased) {
+    // B went down and was relayed; the kernel then lost events (B's release
+    // among them): B must not stay down on the virtual keyboard.
+    DeviceControl control;
+    control.heldKeys = [](int, KeyState* held) {
+        held->reset();
+        return true;
+    };
+    start(1, control);
+    const Bytes bDown = keyFrame(KEY_B, 1);
+    const input_event lost[] = {makeEvent(EV_SYN, SYN_DROPPED, 0, 800), makeEvent(EV_KEY, KEY_C, 1, 801),
+                                makeEvent(EV_SYN, SYN_REPORT, 0, 802)};
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(lost);
+    const Bytes aDown = keyFrame(KEY_A, 1);
+    keyboards_[0].put(concat({bDown, Bytes(bytes, bytes + sizeof lost), aDown}));
+
+    const Bytes out = finish();
+    ASSERT_EQ(out.size(), bDown.size() + 2 * sizeof(input_event) + aDown.size());
+    input_event release[2];
+    std::memcpy(release, out.data() + bDown.size(), sizeof release);
+    EXPECT_EQ(release[0].type, EV_KEY);
+    EXPECT_EQ(release[0].code, KEY_B);
+    EXPECT_EQ(release[0].value, 0);
+    EXPECT_EQ(release[1].type, EV_SYN);
+    EXPECT_EQ(Bytes(out.end() - static_cast<std::ptrdiff_t>(aDown.size()), out.end()), aDown);
+}
+
 TEST_F(RelayFixture, StopEndsTheLoop) {
     start(1);
     relay_->stop();

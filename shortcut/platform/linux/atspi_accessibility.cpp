@@ -182,6 +182,7 @@ std::int32_t AtspiAccessibility::pidOf(AtspiAccessible* accessible) {
     GError* error = nullptr;
     const auto pid = static_cast<std::int32_t>(atspi_accessible_get_process_id(accessible, &error));
     if (failed(error) || pid <= 0) return -1;
+    if (pidByBusName_.size() >= 256) pidByBusName_.clear();  // names of gone applications
     pidByBusName_[busName] = pid;
     return pid;
 }

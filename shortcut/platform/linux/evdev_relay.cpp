@@ -175,13 +175,38 @@ void EvdevRelay::handleEvent(Keyboard& keyboard, const input_event& event) {
     if (keyboard.dropping) {
         if (isReport(event)) {
             keyboard.dropping = false;
-            KeyState held;
-            if (control_.heldKeys && control_.heldKeys(keyboard.fd, &held)) keyboard.held = held;
+            resynchronise(keyboard);
         }
         return;
     }
     keyboard.frame.push_back(event);
     if (isReport(event)) finishFrame(keyboard);
+}
+
+void EvdevRelay::resynchronise(Keyboard& keyboard) {
+    // Keys released while events were lost are released on the virtual
+    // keyboard too (unless it never saw them go down), so none stays down.
+    KeyState held;
+    if (!control_.heldKeys || !control_.heldKeys(keyboard.fd, &held)) return;
+    std::vector<input_event> releases;
+    for (std::size_t code = 0; code < KEY_CNT; ++code) {
+        if (!keyboard.held.test(code) || held.test(code)) continue;
+        if (keyboard.swallowed.test(code)) {
+            keyboard.swallowed.reset(code);
+            continue;
+        }
+        input_event release{};
+        release.type = EV_KEY;
+        release.code = static_cast<std::uint16_t>(code);
+        releases.push_back(release);
+    }
+    keyboard.held = held;
+    if (releases.empty()) return;
+    input_event report{};
+    report.type = EV_SYN;
+    report.code = SYN_REPORT;
+    releases.push_back(report);
+    writeAll(output_, releases.data(), releases.size() * sizeof(input_event));
 }
 
 void EvdevRelay::finishFrame(Keyboard& keyboard) {

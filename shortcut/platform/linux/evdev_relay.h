@@ -78,6 +78,7 @@ private:
     bool readFrom(Keyboard& keyboard);
     void handleEvent(Keyboard& keyboard, const input_event& event);
     void finishFrame(Keyboard& keyboard);
+    void resynchronise(Keyboard& keyboard);
     bool passesKey(Keyboard& keyboard, const input_event& event);
     std::uint64_t flags() const;
 
