@@ -9,7 +9,10 @@ build=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-d
 # Services and tools the end-to-end tests and the demo start.
 services=(pulseaudio pulseaudio-utils flite sox xvfb x11-utils openbox dbus-x11 at-spi2-core procps fonts-dejavu-core)
 fuzz=(clang-14 libclang-rt-14-dev)
-cross=(clang-14 lld-14 llvm-14 python3)
+# Compiling and linking the macOS configuration on Linux: clang-14 with
+# ld64.lld-14 and the LLVM archiver; python3, git and file for preparing the SDK
+# subset and inspecting the Mach-O results.
+cross=(clang-14 lld-14 llvm-14 python3 git file)
 
 wanted=()
 [ $# -eq 0 ] && set -- build
