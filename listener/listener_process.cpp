@@ -1,0 +1,54 @@
+// Start-up and the two ways out of a listener run.
+#include "listener_process.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <string>
+
+namespace hotword {
+
+ListenerProcess startListenerProcess(const CommandLine& commandLine, const platform::Platform& backend,
+                                     LineSink printLine) {
+    ListenerProcess process;
+    process.listener =
+        WakeWordListener::create(commandLine.requestedLocale, backend.mainQueue, backend.speech, printLine);
+    process.terminationSource = backend.mainQueue->makeSignalSource(SIGTERM);
+    process.controlFileTimer = backend.mainQueue->makeTimerSource();
+
+    // From here on SIGTERM reaches only the termination source.
+    backend.process->ignoreSignal(SIGTERM);
+
+    const std::weak_ptr<WakeWordListener> weakListener = process.listener;
+    const std::shared_ptr<platform::ProcessServices> services = backend.process;
+    process.terminationSource->setEventHandler([weakListener, services] {
+        if (const auto listener = weakListener.lock()) listener->stop();
+        services->exitProcess(0);
+    });
+    process.terminationSource->resume();
+
+    if (commandLine.controlFilePath) {
+        process.controlFileTimer->schedule(controlFileCheckInterval, controlFileCheckInterval, 0);
+        // Only existence counts; an empty path names nothing.
+        process.controlFileTimer->setEventHandler([weakListener, services, path = *commandLine.controlFilePath] {
+            if (services->fileExists(path)) return;
+            if (const auto listener = weakListener.lock()) listener->stop();
+            services->exitProcess(0);
+        });
+        process.controlFileTimer->resume();
+    }
+
+    printLine("status:pid:" + std::to_string(backend.process->processIdentifier()));
+    process.listener->authorizeAndStart();
+    return process;
+}
+
+void runListenerProcess(const CommandLine& commandLine, const platform::Platform& backend, LineSink printLine) {
+    // Kept on this frame, which never returns.
+    const ListenerProcess process = startListenerProcess(commandLine, backend, std::move(printLine));
+    backend.mainQueue->runForever();
+    // runForever() never returns; the compiler cannot see that through the
+    // virtual call.
+    std::abort();
+}
+
+}  // namespace hotword
