@@ -1,0 +1,215 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <csignal>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "child_process.h"
+#include "shortcut_payload.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using testsupport::ChildProcess;
+
+constexpr auto lineTimeout = 20s;
+constexpr std::uint64_t fn = 0x800000;
+
+std::string key(std::uint32_t type, std::int64_t code, std::int64_t autorepeat, std::uint64_t flags) {
+    return "key " + std::to_string(type) + " " + std::to_string(code) + " " + std::to_string(autorepeat) + " " +
+           std::to_string(flags) + "\n";
+}
+const std::string fnSpace = key(10, 49, 0, fn);
+const std::string fnSpaceRepeat = key(10, 49, 1, fn);
+const std::string space = key(10, 49, 0, 0);
+const std::string fnA = key(10, 0, 0, fn);
+
+// The shortcut line of the fake text field for the n-th query: the caret
+// moves one point to the right per query.
+std::string textFieldLine(int n) {
+    return keychord::shortcutLine({keychord::FramePayload{100, 200, 300, 24},
+                                   keychord::FramePayload{100.0 + n, 204, 1, 16}});
+}
+
+std::string debugLine(std::int64_t code, std::uint64_t flags, bool repeat) {
+    return "key=" + std::to_string(code) + " flags=" + std::to_string(flags) + " repeat=" + (repeat ? "true" : "false");
+}
+
+bool digits(std::string_view text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// "key=<signed decimal> flags=<unsigned decimal> repeat=<true|false>"
+bool isDebugLine(std::string_view line) {
+    const std::size_t flags = line.find(" flags=");
+    const std::size_t repeat = line.find(" repeat=");
+    if (line.substr(0, 4) != "key=" || flags == std::string_view::npos || repeat == std::string_view::npos ||
+        repeat < flags)
+        return false;
+    std::string_view code = line.substr(4, flags - 4);
+    if (!code.empty() && code[0] == '-') code.remove_prefix(1);
+    const std::string_view mask = line.substr(flags + 7, repeat - flags - 7);
+    const std::string_view value = line.substr(repeat + 8);
+    return digits(code) && digits(mask) && (value == "true" || value == "false");
+}
+
+class FakeAgent : public ::testing::Test {
+protected:
+    std::unique_ptr<ChildProcess> start(const std::vector<std::string>& arguments, const std::string& setup) {
+        std::vector<std::string> argv{KEYCHORD_AGENT_FAKE_PATH};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        auto child = std::make_unique<ChildProcess>(argv);
+        child->writeInput(setup + "run\n");
+        return child;
+    }
+
+    static void expectLine(ChildProcess& child, const std::string& expected) {
+        const std::optional<std::string> line = child.readLine(lineTimeout);
+        ASSERT_TRUE(line.has_value()) << "expected: " << expected;
+        EXPECT_EQ(*line, expected);
+    }
+};
+
+TEST_F(FakeAgent, NotTrustedExitsWithStatus2AndNothingOnStandardOutput) {
+    const auto result = testsupport::runToEnd({KEYCHORD_AGENT_FAKE_PATH, "--debug"}, 20s, "trusted 0\nrun\n" + fnSpace);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.error, "accessibility-permission-required\n");
+    EXPECT_EQ(result.output, "");
+}
+
+TEST_F(FakeAgent, TapThatCannotBeCreatedExitsWithStatus1) {
+    const auto result = testsupport::runToEnd({KEYCHORD_AGENT_FAKE_PATH}, 20s, "tap 0\nrun\n" + fnSpace);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.error, "The app could not start the Fn shortcut monitor.\n");
+    EXPECT_EQ(result.output, "");
+}
+
+TEST_F(FakeAgent, ReadyComesFirstThenOneLinePerPress) {
+    auto child = start({}, "");
+    expectLine(*child, "ready");
+    child->writeInput(space + fnA + fnSpace);
+    expectLine(*child, textFieldLine(1));
+    child->writeInput(fnSpaceRepeat + fnSpace);
+    expectLine(*child, textFieldLine(2));
+    child->sendSignal(SIGTERM);
+    EXPECT_EQ(child->waitForExit(lineTimeout), -SIGTERM);
+    EXPECT_EQ(child->standardError(), "");
+}
+
+TEST_F(FakeAgent, NoFrontmostApplicationStillReportsThePress) {
+    auto child = start({}, "tree none\n");
+    expectLine(*child, "ready");
+    child->writeInput(fnSpace);
+    expectLine(*child, "fn-space\t{}");
+}
+
+// Presses come far faster than the queries finish: each is queued and
+// reported in press order, one line per press. Repeats and other keys in
+// between give nothing.
+TEST_F(FakeAgent, BurstOfPressesGivesOneLinePerPressInOrder) {
+    constexpr int presses = 25;
+    std::string burst;
+    for (int i = 0; i < presses; ++i) burst += fnSpace + fnSpaceRepeat + fnSpaceRepeat + space + fnA;
+    auto child = start({}, "delay 10\n");
+    child->writeInput(burst);
+    expectLine(*child, "ready");
+    for (int n = 1; n <= presses; ++n) expectLine(*child, textFieldLine(n));
+    EXPECT_FALSE(child->readLine(300ms).has_value());
+    child->sendSignal(SIGTERM);
+    EXPECT_EQ(child->waitForExit(lineTimeout), -SIGTERM);
+    EXPECT_EQ(child->standardError(), "");
+}
+
+TEST_F(FakeAgent, DebugLineOfEveryKeyDownComesBeforeThePressLine) {
+    auto child = start({"--debug"}, "delay 5\n");
+    child->writeInput(space + key(11, 49, 0, fn) + fnSpace + fnSpaceRepeat + fnA + key(0xFFFFFFFE, 49, 0, fn) +
+                      fnSpace);
+    expectLine(*child, "ready");
+    expectLine(*child, debugLine(49, 0, false));
+    expectLine(*child, debugLine(49, fn, false));
+    // The rest of the debug lines may come before or after the first press's line.
+    std::vector<std::string> rest;
+    for (int i = 0; i < 5; ++i) {
+        const auto line = child->readLine(lineTimeout);
+        ASSERT_TRUE(line.has_value());
+        rest.push_back(*line);
+    }
+    const std::vector<std::string> debugAfter{debugLine(49, fn, true), debugLine(0, fn, false),
+                                              debugLine(49, fn, false)};
+    std::vector<std::string> debugSeen;
+    std::vector<std::string> pressLines;
+    for (const auto& line : rest) (line.rfind("key=", 0) == 0 ? debugSeen : pressLines).push_back(line);
+    EXPECT_EQ(debugSeen, debugAfter);
+    EXPECT_EQ(pressLines, (std::vector<std::string>{textFieldLine(1), textFieldLine(2)}));
+    // The second press's line follows its own debug line.
+    EXPECT_LT(std::find(rest.begin(), rest.end(), debugLine(49, fn, false)) - rest.begin(),
+              std::find(rest.begin(), rest.end(), textFieldLine(2)) - rest.begin());
+}
+
+// Debug lines from the tap's thread and shortcut lines from the emission
+// queue are written at the same time; no line may mix with another.
+TEST_F(FakeAgent, ConcurrentDebugAndShortcutLinesNeverMix) {
+    constexpr int rounds = 1500;
+    std::string events;
+    for (int i = 0; i < rounds; ++i) events += key(10, i, 0, fn) + fnSpace + key(10, 49, 0, i);
+    auto child = start({"--debug"}, "");
+    // More output than a pipe holds: write the events while the lines are read.
+    std::thread writer([&child, &events] { child->writeInput(events); });
+    struct Join {
+        ChildProcess& child;
+        std::thread& thread;
+        ~Join() {
+            // A child that is still running is stopped first, so that a
+            // blocked write ends.
+            if (!child.waitForExit(0ms)) child.sendSignal(SIGKILL);
+            thread.join();
+        }
+    } join{*child, writer};
+    expectLine(*child, "ready");
+
+    std::vector<std::string> debugLines;
+    int pressLines = 0;
+    int debugPressesSeen = 0;  // Fn+Space debug lines so far
+    const std::string fnSpaceDebug = debugLine(49, fn, false);
+    while (debugLines.size() < 3 * rounds || pressLines < rounds) {
+        const auto line = child->readLine(lineTimeout);
+        ASSERT_TRUE(line.has_value()) << debugLines.size() << " debug and " << pressLines << " press lines";
+        if (line->rfind("fn-space", 0) == 0) {
+            ++pressLines;
+            ASSERT_EQ(*line, textFieldLine(pressLines));
+            // Each press's line comes after that press's debug line.
+            ASSERT_LE(pressLines, debugPressesSeen);
+        } else {
+            ASSERT_TRUE(isDebugLine(*line)) << *line;
+            if (*line == fnSpaceDebug) ++debugPressesSeen;
+            debugLines.push_back(*line);
+        }
+    }
+    for (int i = 0; i < rounds; ++i) {
+        const auto at = static_cast<std::size_t>(3 * i);
+        ASSERT_EQ(debugLines[at], debugLine(i, fn, false));
+        ASSERT_EQ(debugLines[at + 2], debugLine(49, static_cast<std::uint64_t>(i), false));
+    }
+    child->sendSignal(SIGTERM);
+    EXPECT_EQ(child->waitForExit(lineTimeout), -SIGTERM);
+    EXPECT_EQ(child->standardError(), "");  // a sanitizer build reports here
+}
+
+#ifdef KEYCHORD_AGENT_PATH
+// Until the keyboard can be watched on Linux, the agent reports that it is
+// not trusted.
+TEST(KeychordAgent, ReportsThatItIsNotTrusted) {
+    const auto result = testsupport::runToEnd({KEYCHORD_AGENT_PATH, "--debug"});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.error, "accessibility-permission-required\n");
+    EXPECT_EQ(result.output, "");
+}
+#endif
+
+}  // namespace
