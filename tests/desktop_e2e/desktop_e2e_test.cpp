@@ -160,7 +160,7 @@ TEST_F(DesktopE2e, StoppedApplicationCostsAboutHalfASecond) {
     window_->sendSignal(SIGCONT);
 
     // Once it answers again, so do the frames.
-    const auto [input, caret] = focus("filled");
+    focus("filled");
     EXPECT_TRUE(frameIn(press(), "inputFrame"));
 }
 
