@@ -5,8 +5,9 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <optional>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -24,24 +25,35 @@ struct Frame {
 
 // The frame named `name` in a shortcut line, if it is there.
 std::optional<Frame> frameIn(const std::string& line, const std::string& name) {
-    const std::regex pattern("\"" + name +
-                             "\":\\{\"x\":([-0-9.eE+]+),\"y\":([-0-9.eE+]+),\"width\":([-0-9.eE+]+),"
-                             "\"height\":([-0-9.eE+]+)\\}");
-    std::smatch match;
-    if (!std::regex_search(line, match, pattern)) return std::nullopt;
-    return Frame{std::stod(match[1]), std::stod(match[2]), std::stod(match[3]), std::stod(match[4])};
+    const std::size_t at = line.find("\"" + name + "\":{");
+    if (at == std::string::npos) return std::nullopt;
+    Frame frame;
+    int consumed = 0;
+    if (std::sscanf(line.c_str() + at + name.size() + 4, "\"x\":%lf,\"y\":%lf,\"width\":%lf,\"height\":%lf}%n",
+                    &frame.x, &frame.y, &frame.width, &frame.height, &consumed) != 4 ||
+        consumed == 0) {
+        return std::nullopt;
+    }
+    return frame;
+}
+
+// The number after `label` in `text`.
+std::optional<int> numberAfter(const std::string& text, const std::string& label) {
+    const std::size_t at = text.find(label);
+    if (at == std::string::npos) return std::nullopt;
+    return std::atoi(text.c_str() + at + label.size());
 }
 
 // The window's upper-left corner on the screen, from the X server.
 std::pair<int, int> windowOrigin() {
     const auto result = testsupport::runToEnd({"/usr/bin/xwininfo", "-name", "keychord e2e"});
-    std::smatch x, y;
-    const std::regex xPattern("Absolute upper-left X:\\s+(-?\\d+)"), yPattern("Absolute upper-left Y:\\s+(-?\\d+)");
-    if (!std::regex_search(result.output, x, xPattern) || !std::regex_search(result.output, y, yPattern)) {
+    const auto x = numberAfter(result.output, "Absolute upper-left X:");
+    const auto y = numberAfter(result.output, "Absolute upper-left Y:");
+    if (!x || !y) {
         ADD_FAILURE() << "xwininfo: " << result.output << result.error;
         return {0, 0};
     }
-    return {std::stoi(x[1]), std::stoi(y[1])};
+    return {*x, *y};
 }
 
 bool windowUnmapped() {
