@@ -1,0 +1,219 @@
+#include "decoder.h"
+
+#include <pocketsphinx.h>
+#include <sphinxbase/err.h>
+#include <sphinxbase/ngram_model.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <set>
+
+namespace hotword::speech {
+
+namespace {
+
+// PocketSphinx reads its dictionary and language model from paths only. An
+// anonymous memory file gives it a path to read without writing anything to
+// any file system; it goes when its descriptor is closed.
+class MemoryFile {
+public:
+    explicit MemoryFile(const std::string& text) : fd_(memfd_create("decoder-data", MFD_CLOEXEC)) {
+        if (fd_ < 0) return;
+        std::size_t written = 0;
+        while (written < text.size()) {
+            const ssize_t n = ::write(fd_, text.data() + written, text.size() - written);
+            if (n <= 0) {
+                ::close(fd_);
+                fd_ = -1;
+                return;
+            }
+            written += static_cast<std::size_t>(n);
+        }
+    }
+    ~MemoryFile() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    MemoryFile(const MemoryFile&) = delete;
+    MemoryFile& operator=(const MemoryFile&) = delete;
+
+    bool valid() const { return fd_ >= 0; }
+    std::string path() const { return "/proc/self/fd/" + std::to_string(fd_); }
+
+private:
+    int fd_;
+};
+
+std::string lowercase(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+DecoderVocabulary vocabularyFor(const ModelLocation& model, const std::vector<std::string>& strings,
+                                const LanguageModelWeights& weights) {
+    std::set<std::string> words(fillerVocabulary().begin(), fillerVocabulary().end());
+    for (const std::string& text : strings) {
+        for (const std::string& word : dictionaryWords(text)) words.insert(word);
+    }
+    std::ifstream dictionary(model.dictionary);
+    const Pronunciations pronunciations = Pronunciations::read(dictionary, words);
+    return buildDecoderVocabulary(strings, fillerVocabulary(), pronunciations, weights);
+}
+
+}  // namespace
+
+std::optional<ModelLocation> findModel(const std::string& modelRoot, const std::string& localeIdentifier) {
+    // Locale identifiers name models case-insensitively, with "-" or "_".
+    std::string key = lowercase(localeIdentifier);
+    for (char& c : key) {
+        if (c == '_') c = '-';
+    }
+    if (key.empty() || key.find('/') != std::string::npos || key.find("..") != std::string::npos) {
+        return std::nullopt;
+    }
+    namespace fs = std::filesystem;
+    const fs::path base = fs::path(modelRoot) / key;
+    ModelLocation location;
+    location.acousticModel = (base / key).string();
+    location.dictionary = (base / ("cmudict-" + key + ".dict")).string();
+    std::error_code error;
+    if (!fs::is_regular_file(fs::path(location.acousticModel) / "mdef", error) ||
+        !fs::is_regular_file(location.dictionary, error)) {
+        return std::nullopt;
+    }
+    // "en-us" is reported as "en-US": language in lower case, region in upper.
+    location.identifier = key;
+    if (const auto dash = key.find('-'); dash != std::string::npos) {
+        for (std::size_t i = dash + 1; i < key.size(); ++i) {
+            location.identifier[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(key[i])));
+        }
+    }
+    return location;
+}
+
+Decoder::Decoder(ModelLocation model, DecoderSettings settings)
+    : model_(std::move(model)), settings_(std::move(settings)) {}
+
+Decoder::~Decoder() {
+    if (decoder_) {
+        if (inUtterance_) ps_end_utt(decoder_);
+        ps_free(decoder_);
+    }
+}
+
+std::unique_ptr<Decoder> Decoder::load(const ModelLocation& model, const DecoderSettings& settings) {
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { err_set_logfp(nullptr); });
+
+    std::unique_ptr<Decoder> decoder(new Decoder(model, settings));
+    const DecoderVocabulary vocabulary = vocabularyFor(model, {}, settings.weights);
+    MemoryFile dictionary(vocabulary.dictionary);
+    if (!dictionary.valid()) return nullptr;
+
+    const std::string dictionaryPath = dictionary.path();
+    const std::string languageWeight = std::to_string(settings.languageWeight);
+    const std::string insertionPenalty = std::to_string(settings.wordInsertionPenalty);
+    // cmd_ln_init stops at the first null: every value here is a real text.
+    // Wake phrases are caught in the partial results of the first search
+    // pass; the second pass and the lattice search would only refine final
+    // results, for about two thirds more processor time.
+    cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE,                //
+                                   "-hmm", model.acousticModel.c_str(),     //
+                                   "-dict", dictionaryPath.c_str(),         //
+                                   "-cmn", settings.cmn.c_str(),            //
+                                   "-lw", languageWeight.c_str(),           //
+                                   "-wip", insertionPenalty.c_str(),        //
+                                   "-fwdflat", "no",                        //
+                                   "-bestpath", "no",                       //
+                                   nullptr);
+    if (!config) return nullptr;
+    decoder->decoder_ = ps_init(config);
+    cmd_ln_free_r(config);
+    if (!decoder->decoder_) return nullptr;
+    if (!decoder->loadVocabulary(vocabulary, true)) return nullptr;
+    return decoder;
+}
+
+bool Decoder::loadVocabulary(const DecoderVocabulary& vocabulary, bool initial) {
+    if (!initial) {
+        // New words join the dictionary; the last addition rebuilds the search.
+        std::vector<std::pair<std::string, std::string>> added;
+        std::size_t at = 0;
+        while (at < vocabulary.dictionary.size()) {
+            const auto end = vocabulary.dictionary.find('\n', at);
+            const std::string line = vocabulary.dictionary.substr(at, end - at);
+            at = end == std::string::npos ? vocabulary.dictionary.size() : end + 1;
+            const auto space = line.find(' ');
+            if (space == std::string::npos) continue;
+            std::string word = line.substr(0, space);
+            if (char* known = ps_lookup_word(decoder_, word.c_str())) {
+                ckd_free(known);
+                continue;
+            }
+            added.emplace_back(std::move(word), line.substr(space + 1));
+        }
+        for (std::size_t i = 0; i < added.size(); ++i) {
+            if (ps_add_word(decoder_, added[i].first.c_str(), added[i].second.c_str(), i + 1 == added.size()) < 0) {
+                return false;
+            }
+        }
+    }
+    MemoryFile arpa(vocabulary.arpa);
+    if (!arpa.valid()) return false;
+    ngram_model_t* model = ngram_model_read(ps_get_config(decoder_), arpa.path().c_str(), NGRAM_ARPA,
+                                            ps_get_logmath(decoder_));
+    if (!model) return false;
+    const std::string name = "context" + std::to_string(++generation_);
+    const int set = ps_set_lm(decoder_, name.c_str(), model);
+    ngram_model_free(model);  // the search keeps its own reference
+    if (set < 0) return false;
+    return ps_set_search(decoder_, name.c_str()) == 0;
+}
+
+bool Decoder::useContextualStrings(const std::vector<std::string>& strings) {
+    if (contextualStrings_ && *contextualStrings_ == strings) return true;
+    const DecoderVocabulary vocabulary = vocabularyFor(model_, strings, settings_.weights);
+    if (!loadVocabulary(vocabulary, false)) return false;
+    contextualStrings_ = strings;
+    return true;
+}
+
+bool Decoder::startUtterance() {
+    if (inUtterance_) ps_end_utt(decoder_);
+    inUtterance_ = ps_start_utt(decoder_) == 0;
+    return inUtterance_;
+}
+
+bool Decoder::process(std::span<const std::int16_t> samples) {
+    if (!inUtterance_) return false;
+    return ps_process_raw(decoder_, samples.data(), samples.size(), FALSE, FALSE) >= 0;
+}
+
+bool Decoder::inSpeech() { return inUtterance_ && ps_get_in_speech(decoder_) != 0; }
+
+double Decoder::speechSeconds() {
+    double speech = 0, cpu = 0, wall = 0;
+    ps_get_utt_time(decoder_, &speech, &cpu, &wall);
+    return speech;
+}
+
+std::string Decoder::hypothesis() {
+    if (!inUtterance_) return {};
+    int32 score = 0;
+    const char* text = ps_get_hyp(decoder_, &score);
+    return text ? text : "";
+}
+
+std::string Decoder::endUtterance() {
+    if (!inUtterance_) return {};
+    ps_end_utt(decoder_);
+    inUtterance_ = false;
+    int32 score = 0;
+    const char* text = ps_get_hyp(decoder_, &score);
+    return text ? text : "";
+}
+
+}  // namespace hotword::speech

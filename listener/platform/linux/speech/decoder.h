@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "language_model.h"
+
+struct ps_decoder_s;
+
+// One PocketSphinx decoder over an installed acoustic model. Used by one
+// thread at a time.
+namespace hotword::speech {
+
+// Where an installed model of a locale lives.
+struct ModelLocation {
+    std::string identifier;      // the locale as the recognizer reports it, e.g. "en-US"
+    std::string acousticModel;   // directory of the acoustic model
+    std::string dictionary;      // pronunciation dictionary of the model
+};
+
+// The installed model for a locale identifier ("en-US", "en_us", ...), or
+// nothing when the locale has none.
+std::optional<ModelLocation> findModel(const std::string& modelRoot, const std::string& localeIdentifier);
+
+// Knobs of the decoder that matter for wake phrases; the defaults are the
+// ones measured best on synthetic and recorded speech.
+struct DecoderSettings {
+    LanguageModelWeights weights;
+    double languageWeight = 6.5;
+    double wordInsertionPenalty = 0.65;
+    std::string cmn = "live";
+};
+
+class Decoder {
+public:
+    // Loads the acoustic model with the filler vocabulary only. Nothing when
+    // the model cannot be loaded.
+    static std::unique_ptr<Decoder> load(const ModelLocation& model, const DecoderSettings& settings = {});
+    ~Decoder();
+    Decoder(const Decoder&) = delete;
+    Decoder& operator=(const Decoder&) = delete;
+
+    // Switches to the language model of these contextual strings (the last
+    // one is kept, so the same strings cost nothing the second time).
+    bool useContextualStrings(const std::vector<std::string>& strings);
+
+    bool startUtterance();
+    // Feeds 16 kHz mono samples. False on a decoder failure.
+    bool process(std::span<const std::int16_t> samples);
+    bool inSpeech();
+    // Seconds of speech in the current utterance so far.
+    double speechSeconds();
+    std::string hypothesis();
+    // Ends the utterance; the final hypothesis.
+    std::string endUtterance();
+
+private:
+    Decoder(ModelLocation model, DecoderSettings settings);
+    bool loadVocabulary(const DecoderVocabulary& vocabulary, bool initial);
+
+    ModelLocation model_;
+    DecoderSettings settings_;
+    ps_decoder_s* decoder_ = nullptr;
+    std::optional<std::vector<std::string>> contextualStrings_;
+    int generation_ = 0;
+    bool inUtterance_ = false;
+};
+
+}  // namespace hotword::speech

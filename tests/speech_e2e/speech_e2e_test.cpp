@@ -1,0 +1,172 @@
+// hotword-agent end to end: a private PulseAudio server whose default source
+// is a virtual microphone, and speech synthesized into it with flite.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "child_process.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using testsupport::ChildProcess;
+using testsupport::runToEnd;
+
+const std::string agentPath = HOTWORD_AGENT_PATH;
+const std::string pulseScript = PRIVATE_PULSEAUDIO_SCRIPT;
+
+// A private PulseAudio server in a directory of its own, stopped by its pid
+// whatever happens to the test.
+class PrivatePulseAudio {
+public:
+    PrivatePulseAudio() {
+        char pattern[] = "/tmp/hotword-speech-XXXXXX";
+        if (!mkdtemp(pattern)) return;
+        dir_ = pattern;
+        const auto started = runToEnd({pulseScript, "start", dir_}, 30s);
+        if (started.status == 0) pid_ = std::atoi(started.output.c_str());
+        error_ = started.error;
+    }
+    ~PrivatePulseAudio() {
+        if (dir_.empty()) return;
+        runToEnd({pulseScript, "stop", dir_}, 30s);
+        if (pid_ > 0 && ::kill(pid_, 0) == 0) ::kill(pid_, SIGKILL);
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+    PrivatePulseAudio(const PrivatePulseAudio&) = delete;
+    PrivatePulseAudio& operator=(const PrivatePulseAudio&) = delete;
+
+    bool running() const { return pid_ > 0; }
+    void stop() { runToEnd({pulseScript, "stop", dir_}, 30s); }
+    const std::string& error() const { return error_; }
+    const std::string& dir() const { return dir_; }
+
+    // The environment of a client of this server.
+    std::vector<std::string> clientEnvironment() const {
+        return {"PATH=" + std::string(getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin"),
+                "PULSE_SERVER=unix:" + dir_ + "/native", "HOME=" + dir_ + "/home",
+                "XDG_RUNTIME_DIR=" + dir_ + "/run"};
+    }
+
+    // Speaks the text into the virtual microphone; returns once it is played.
+    bool say(const std::string& voice, const std::string& stretch, const std::string& text) const {
+        return runToEnd({pulseScript, "say", dir_, voice, stretch, text}, 60s).status == 0;
+    }
+
+private:
+    std::string dir_;
+    pid_t pid_ = -1;
+    std::string error_;
+};
+
+class SpeechEndToEnd : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server_.running()) << "private PulseAudio: " << server_.error();
+    }
+
+    // A fresh agent that has reached "status:listening:en-US".
+    std::unique_ptr<ChildProcess> listeningAgent() {
+        auto agent = std::make_unique<ChildProcess>(
+            std::vector<std::string>{agentPath, "--locale", "en-US"}, server_.clientEnvironment());
+        const auto pid = agent->readLine(20s);
+        EXPECT_EQ(pid, "status:pid:" + std::to_string(agent->pid()));
+        EXPECT_EQ(agent->readLine(20s), "status:requesting-permission");
+        EXPECT_EQ(agent->readLine(30s), "status:listening:en-US") << agent->standardError();
+        return agent;
+    }
+
+    static void expectCleanExitOnSigterm(ChildProcess& agent) {
+        agent.sendSignal(SIGTERM);
+        EXPECT_EQ(agent.waitForExit(20s), 0);
+        EXPECT_EQ(agent.readRemainingOutput(5s), "");
+    }
+
+    PrivatePulseAudio server_;
+};
+
+struct Utterance {
+    const char* name;
+    const char* text;
+    const char* voice;
+    const char* stretch;
+};
+
+class WakesOnce : public SpeechEndToEnd, public testing::WithParamInterface<Utterance> {};
+
+TEST_P(WakesOnce, PrintsWakeOnceAndNothingAfter) {
+    const auto& utterance = GetParam();
+    auto agent = listeningAgent();
+    ASSERT_FALSE(HasFailure());
+    ASSERT_TRUE(server_.say(utterance.voice, utterance.stretch, utterance.text));
+    // The audio has been played: the wake is due at once; the bound is for a
+    // busy machine.
+    EXPECT_EQ(agent->readLine(15s), "wake");
+    EXPECT_EQ(agent->readLine(3s), std::nullopt);
+    expectCleanExitOnSigterm(*agent);
+}
+
+INSTANTIATE_TEST_SUITE_P(WakePhrases, WakesOnce,
+                         testing::Values(Utterance{"HeyOrvane", "Hey Orvane", "slt", "1.0"},
+                                         Utterance{"HeyOrvaneX", "Hey OrvaneX", "rms", "1.0"},
+                                         Utterance{"WithinASentence", "ok hey orvane open my notes", "kal16", "1.0"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+class WakesNothing : public SpeechEndToEnd, public testing::WithParamInterface<Utterance> {};
+
+TEST_P(WakesNothing, StaysSilentAfterTheAudio) {
+    const auto& utterance = GetParam();
+    auto agent = listeningAgent();
+    ASSERT_FALSE(HasFailure());
+    ASSERT_TRUE(server_.say(utterance.voice, utterance.stretch, utterance.text));
+    EXPECT_EQ(agent->readLine(5s), std::nullopt);
+    expectCleanExitOnSigterm(*agent);
+}
+
+INSTANTIATE_TEST_SUITE_P(OtherSpeech, WakesNothing,
+                         testing::Values(Utterance{"WordBetween", "hey there orvane", "slt", "1.0"},
+                                         Utterance{"WrongOrder", "orvane hey", "rms", "1.0"},
+                                         Utterance{"CloseWord", "hey orange", "slt", "1.0"},
+                                         Utterance{"Unrelated", "hello world how are you", "awb", "1.0"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SpeechEndToEnd, SigtermWhileListeningExitsZeroWithoutALine) {
+    auto agent = listeningAgent();
+    ASSERT_FALSE(HasFailure());
+    expectCleanExitOnSigterm(*agent);
+}
+
+TEST_F(SpeechEndToEnd, ServerGoingAwayWhileListeningNeitherCrashesNorBlocks) {
+    auto agent = listeningAgent();
+    ASSERT_FALSE(HasFailure());
+    server_.stop();
+    // Still running, and its main loop still answers SIGTERM.
+    EXPECT_EQ(agent->waitForExit(3s), std::nullopt);
+    expectCleanExitOnSigterm(*agent);
+}
+
+TEST(SpeechWithoutServer, NoServerMeansTheMicrophoneIsUnavailable) {
+    char pattern[] = "/tmp/hotword-noserver-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    ChildProcess agent({agentPath, "--locale", "en-US"},
+                       std::vector<std::string>{"PATH=/usr/bin:/bin", "PULSE_SERVER=unix:" + dir + "/absent",
+                                                "HOME=" + dir, "XDG_RUNTIME_DIR=" + dir});
+    EXPECT_EQ(agent.readLine(20s), "status:pid:" + std::to_string(agent.pid()));
+    EXPECT_EQ(agent.readLine(20s), "status:requesting-permission");
+    EXPECT_EQ(agent.readLine(30s), "status:microphone-unavailable");
+    EXPECT_EQ(agent.readLine(1s), std::nullopt);
+    agent.sendSignal(SIGTERM);
+    EXPECT_EQ(agent.waitForExit(20s), 0);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+}
+
+}  // namespace
