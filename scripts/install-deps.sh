@@ -7,7 +7,8 @@ build=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-d
        libglib2.0-dev libpocketsphinx-dev pocketsphinx-en-us libpulse-dev libatspi2.0-dev libx11-dev
        libgtk-3-dev)
 # Services and tools the end-to-end tests and the demo start.
-services=(pulseaudio pulseaudio-utils flite sox xvfb x11-utils openbox dbus-x11 at-spi2-core procps python3)
+services=(pulseaudio pulseaudio-utils flite sox xvfb x11-utils openbox dbus-x11 at-spi2-core procps python3
+          fonts-dejavu-core)
 fuzz=(clang-14 libclang-rt-14-dev)
 # Compiling and linking the macOS configuration on Linux: clang-14 with
 # ld64.lld-14 and the LLVM archiver; python3, git and file for preparing the SDK

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -202,9 +204,13 @@ TEST_F(FakeAgent, ConcurrentDebugAndShortcutLinesNeverMix) {
 }
 
 #ifdef KEYCHORD_AGENT_PATH
-// Until the keyboard can be watched on Linux, the agent reports that it is
-// not trusted.
+// Where the keyboards and uinput cannot be opened (CI containers have
+// neither), the agent reports that it is not trusted. Where they can, this
+// test would hand the user's keyboards to the agent: it does not run there.
 TEST(KeychordAgent, ReportsThatItIsNotTrusted) {
+    if (::access("/dev/uinput", W_OK) == 0) {
+        GTEST_SKIP() << "this machine lets the agent take the keyboards (/dev/uinput is writable)";
+    }
     const auto result = testsupport::runToEnd({KEYCHORD_AGENT_PATH, "--debug"});
     EXPECT_EQ(result.status, 2);
     EXPECT_EQ(result.error, "accessibility-permission-required\n");

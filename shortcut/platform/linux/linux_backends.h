@@ -5,11 +5,14 @@
 #include "accessibility.h"
 #include "event_tap.h"
 
-// The Linux services behind the shortcut ports. Each factory is defined by
-// the file that implements that service.
+// The Linux services behind the shortcut ports (linux_backends.cpp).
 namespace keychord::platform {
 
+// evdev keyboards relayed through a uinput virtual keyboard.
 std::shared_ptr<EventTap> makeLinuxEventTap();
-std::shared_ptr<Accessibility> makeLinuxAccessibility();
+// AT-SPI2. It is used on the emission queue's thread only, and connects
+// there at once (the queue's first work item), so focus is followed from
+// the start.
+std::shared_ptr<Accessibility> makeLinuxAccessibility(SerialQueue& emissionQueue);
 
 }  // namespace keychord::platform

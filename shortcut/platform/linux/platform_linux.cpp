@@ -7,7 +7,8 @@
 namespace keychord::platform {
 
 Platform makeSystemPlatform() {
-    return Platform{makeLinuxAccessibility(), makeLinuxEventTap(), std::make_shared<WorkerQueue>()};
+    auto emissionQueue = std::make_shared<WorkerQueue>();
+    return Platform{makeLinuxAccessibility(*emissionQueue), makeLinuxEventTap(), emissionQueue};
 }
 
 }  // namespace keychord::platform
