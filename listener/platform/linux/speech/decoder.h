@@ -30,7 +30,7 @@ std::optional<ModelLocation> findModel(const std::string& modelRoot, const std::
 // ones measured best on synthetic speech (bench/speech_decoder_bench.cpp).
 struct DecoderSettings {
     LanguageModelWeights weights;
-    double languageWeight = 10;
+    double languageWeight = 8;
     double wordInsertionPenalty = 0.65;
     std::string cmn = "live";
     // Silence that ends an utterance.
