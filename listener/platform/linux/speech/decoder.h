@@ -41,7 +41,7 @@ struct DecoderSettings {
     std::optional<double> phoneBeam;        // -pbeam
     std::optional<int> maxActiveHmms;       // -maxhmmpf
     std::optional<int> frameDownsampling;   // -ds
-    // Two Gaussians per senone instead of four: about a sixth less processor
+    // Two Gaussians per senone instead of four: about an eighth less processor
     // time, with the same hits and false accepts on the benchmark corpus.
     std::optional<int> topGaussians = 2;    // -topn
 };
