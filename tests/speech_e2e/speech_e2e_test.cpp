@@ -99,6 +99,10 @@ struct Utterance {
     const char* stretch;
 };
 
+void PrintTo(const Utterance& utterance, std::ostream* os) {
+    *os << '"' << utterance.text << "\" (" << utterance.voice << ", stretch " << utterance.stretch << ')';
+}
+
 class WakesOnce : public SpeechEndToEnd, public testing::WithParamInterface<Utterance> {};
 
 TEST_P(WakesOnce, PrintsWakeOnceAndNothingAfter) {
