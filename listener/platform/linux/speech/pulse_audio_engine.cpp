@@ -111,14 +111,14 @@ public:
             format.channelCount > PA_CHANNELS_MAX) {
             return false;
         }
-        pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(format.sampleRate),
+        pa_sample_spec sampleSpec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(format.sampleRate),
                             static_cast<std::uint8_t>(format.channelCount)};
-        if (!pa_sample_spec_valid(&spec)) return false;
+        if (!pa_sample_spec_valid(&sampleSpec)) return false;
         pa_channel_map map;
-        pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
-        stream_ = pa_stream_new(context_, "wake-phrase capture", &spec, &map);
+        pa_channel_map_init_extend(&map, sampleSpec.channels, PA_CHANNEL_MAP_DEFAULT);
+        stream_ = pa_stream_new(context_, "wake-phrase capture", &sampleSpec, &map);
         if (!stream_) return false;
-        capturedChannels_ = spec.channels;
+        capturedChannels_ = sampleSpec.channels;
         captured_.clear();
         pa_stream_set_state_callback(stream_, &PulseAudioEngine::streamStateChanged, this);
         pa_stream_set_read_callback(stream_, &PulseAudioEngine::readable, this);
@@ -127,7 +127,7 @@ public:
         attributes.tlength = static_cast<std::uint32_t>(-1);
         attributes.prebuf = static_cast<std::uint32_t>(-1);
         attributes.minreq = static_cast<std::uint32_t>(-1);
-        attributes.fragsize = frames * static_cast<std::uint32_t>(pa_frame_size(&spec));
+        attributes.fragsize = frames * static_cast<std::uint32_t>(pa_frame_size(&sampleSpec));
         if (pa_stream_connect_record(stream_, nullptr, &attributes, PA_STREAM_ADJUST_LATENCY) < 0) {
             dropStream();
             return false;
