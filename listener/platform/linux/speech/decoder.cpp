@@ -2,6 +2,7 @@
 
 #include <pocketsphinx.h>
 #include <sphinxbase/err.h>
+#include <sphinxbase/feat.h>
 #include <sphinxbase/ngram_model.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -13,8 +14,11 @@
 #include <mutex>
 #include <set>
 #include <sstream>
+#include <type_traits>
 
 namespace hotword::speech {
+
+static_assert(std::is_same_v<mfcc_t, float>, "the cepstral mean is kept as float");
 
 namespace {
 
@@ -122,6 +126,7 @@ std::unique_ptr<Decoder> Decoder::load(const ModelLocation& model, const Decoder
         "-hmm", model.acousticModel,
         "-dict", dictionary.path(),
         "-cmn", settings.cmn,
+        "-dither", settings.dither ? "yes" : "no",
         "-lw", std::to_string(settings.languageWeight),
         "-wip", std::to_string(settings.wordInsertionPenalty),
         "-vad_postspeech", std::to_string(std::lround(settings.postSpeechSeconds * 100)),  // 10 ms frames
@@ -198,6 +203,15 @@ bool Decoder::useContextualStrings(const std::vector<std::string>& strings) {
 
 bool Decoder::startUtterance() {
     if (inUtterance_) ps_end_utt(decoder_);
+    if (settings_.cmnFromSpeechOnly && speechMean_.empty()) {
+        // The model's initial mean counts as if measured over a few seconds,
+        // so that the first utterances move it only part of the way.
+        cmn_t* cmn = ps_get_feat(decoder_)->cmn_struct;
+        if (cmn) {
+            speechMean_.assign(cmn->cmn_mean, cmn->cmn_mean + cmn->veclen);
+            cmn_live_set(cmn, speechMean_.data());
+        }
+    }
     inUtterance_ = ps_start_utt(decoder_) == 0;
     return inUtterance_;
 }
@@ -228,6 +242,18 @@ std::string Decoder::endUtterance() {
     inUtterance_ = false;
     int32 score = 0;
     const char* text = ps_get_hyp(decoder_, &score);
+    // The decoder updates the live cepstral mean at the end of every
+    // utterance, also of one where voice activity detection was set off by
+    // room noise alone; decoded with a noise mean, the next phrase goes
+    // unrecognised. Only an utterance in which words were recognised keeps
+    // its update.
+    if (cmn_t* cmn = ps_get_feat(decoder_)->cmn_struct; cmn && !speechMean_.empty()) {
+        if (text && *text) {
+            speechMean_.assign(cmn->cmn_mean, cmn->cmn_mean + cmn->veclen);
+        } else {
+            cmn_live_set(cmn, speechMean_.data());
+        }
+    }
     return text ? text : "";
 }
 

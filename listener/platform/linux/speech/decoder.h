@@ -33,6 +33,12 @@ struct DecoderSettings {
     double languageWeight = 8;
     double wordInsertionPenalty = 0.65;
     std::string cmn = "live";
+    // Live cepstral mean normalisation learns only from utterances in which
+    // words were recognised, never from room noise alone.
+    bool cmnFromSpeechOnly = true;
+    // Half a bit of noise on the samples (fixed seed), so that digital
+    // silence does not leave the front-end with the logarithm of zero.
+    bool dither = false;
     // Silence that ends an utterance.
     double postSpeechSeconds = 0.5;
     // Search effort; nothing leaves PocketSphinx's own default.
@@ -79,6 +85,8 @@ private:
     std::optional<std::vector<std::string>> contextualStrings_;
     int generation_ = 0;
     bool inUtterance_ = false;
+    // The cepstral mean of the last utterance with recognised words.
+    std::vector<float> speechMean_;
 };
 
 }  // namespace hotword::speech
