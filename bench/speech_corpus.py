@@ -349,11 +349,13 @@ def main():
                 per, minutes = args.per_condition, args.speech_minutes
             if "positives" in kinds:
                 part.make_positives(synth, per)
+                part.save()
             if "near-miss" in kinds:
                 part.make_near_misses(synth)
+                part.save()
             if "speech" in kinds:
                 part.make_speech(synth, minutes)
-            part.save()
+                part.save()
 
 
 if __name__ == "__main__":

@@ -11,7 +11,7 @@
 // sessions ended by voice activity and restarted 0.25 s later.
 //
 // Usage: speech_decoder_bench [--name value ...] --positives a.wav ... --negatives b.wav ...
-//        speech_decoder_bench [--name value ...] --corpus DIR
+//        speech_decoder_bench [--name value ...] --corpus DIR [--corpus DIR ...]
 // Settings: --lw --wip --postspeech (seconds) --beam --wbeam --pbeam
 // --maxhmmpf --ds --topn --partial (seconds) --mass --successor --start --end
 // --cmn-from-speech-only 0|1 --lead-in (seconds of room floor before each positive)
@@ -215,12 +215,16 @@ bool endsWithWakePhrase(const std::string& text) {
     return words == "hey orvane" || words == "hey orvane x";
 }
 
-int runCorpus(const std::string& dir, const hotword::speech::ModelLocation& model, const DecoderSettings& settings,
-              std::size_t partialSamples, bool verbose) {
-    const auto entries = readManifest(dir);
-    if (entries.empty()) {
-        std::cerr << "no manifest in " << dir << "\n";
-        return 2;
+int runCorpus(const std::vector<std::string>& dirs, const hotword::speech::ModelLocation& model,
+              const DecoderSettings& settings, std::size_t partialSamples, bool verbose) {
+    std::vector<Entry> entries;
+    for (const std::string& dir : dirs) {
+        auto more = readManifest(dir);
+        if (more.empty()) {
+            std::cerr << "no manifest in " << dir << "\n";
+            return 2;
+        }
+        entries.insert(entries.end(), more.begin(), more.end());
     }
     struct Tally {
         int files = 0, hits = 0, early = 0;
@@ -330,7 +334,7 @@ int main(int argc, char** argv) {
     double partialSeconds = 0.08;
     bool verbose = false;
     double leadInSeconds = 0;
-    std::string corpus;
+    std::vector<std::string> corpora;
     std::vector<std::string> positives, negatives;
     std::vector<std::string>* files = nullptr;
     for (int i = 1; i < argc; ++i) {
@@ -346,7 +350,7 @@ int main(int argc, char** argv) {
         else if (name == "--negatives") files = &negatives;
         else if (name == "--verbose") verbose = true;
         else if (name == "--lead-in") leadInSeconds = std::stod(value());
-        else if (name == "--corpus") corpus = value();
+        else if (name == "--corpus") corpora.push_back(value());
         else if (name == "--cmn-from-speech-only") settings.cmnFromSpeechOnly = value() == "1";
         else if (name == "--dither") settings.dither = value() == "1";
         else if (name == "--lw") settings.languageWeight = std::stod(value());
@@ -372,7 +376,7 @@ int main(int argc, char** argv) {
     const auto model = hotword::speech::findModel(POCKETSPHINX_MODEL_ROOT, "en-US");
     if (!model) return 1;
     const auto partialSamples = static_cast<std::size_t>(partialSeconds * sampleRate);
-    if (!corpus.empty()) return runCorpus(corpus, *model, settings, partialSamples, verbose);
+    if (!corpora.empty()) return runCorpus(corpora, *model, settings, partialSamples, verbose);
 
     // Positives: each to a fresh decoder, as each goes to a fresh agent.
     int hits = 0;
