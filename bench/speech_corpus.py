@@ -103,7 +103,15 @@ class Synth:
         self.tmp = tmp
         self.count = 0
 
+        self.cache = {}
+
     def __call__(self, voice, text):
+        key = (voice, text)
+        if key not in self.cache:
+            self.cache[key] = self.make(voice, text)
+        return self.cache[key]
+
+    def make(self, voice, text):
         engine, name, speed, pitch = voice
         self.count += 1
         raw = os.path.join(self.tmp, f"raw{self.count}.wav")
@@ -203,6 +211,9 @@ class Part:
         self.rng = np.random.default_rng(seed)
         self.manifest = []
         self.babble_voices = [v for v in voices if v[0] != "festival"] or voices
+        # Other speech before the phrases: a pool of sentences by the part's
+        # voices, said once and reused.
+        self.chatter_pool = [(voices[i % len(voices)], self.chatter[(7 * i) % len(self.chatter)]) for i in range(16)]
 
     def pick(self, items):
         return items[int(self.rng.integers(len(items)))]
@@ -217,7 +228,8 @@ class Part:
     def babble(self, synth, n):
         y = np.zeros(n)
         for _ in range(4):
-            talker = at_level(synth(self.pick(self.babble_voices), self.pick(self.chatter)), -30)
+            voice = self.pick(self.babble_voices)
+            talker = at_level(synth(voice, self.chatter[int(self.rng.integers(24))]), -30)
             reps = np.tile(talker, n // len(talker) + 2)
             start = int(self.rng.integers(len(talker)))
             y += reps[start:start + n]
@@ -262,9 +274,9 @@ class Part:
             for i in range(per_condition):
                 voice = self.voices[k % len(self.voices)]
                 text = self.positives[(k // len(self.voices)) % len(self.positives)]
-                other = self.pick(self.voices)
+                other, sentence = self.pick(self.chatter_pool)
                 level = float(self.rng.uniform(-40, -26))
-                pieces = [lead_ins[k % len(lead_ins)], synth(other, self.pick(self.chatter)),
+                pieces = [lead_ins[k % len(lead_ins)], synth(other, sentence),
                           float(self.rng.uniform(0.8, 2.0)), synth(voice, text), 1.5]
                 mix, offsets, cond = self.render(synth, pieces, condition, level, k % 3 == 2)
                 name = f"positives/{condition}-{i:03d}.wav"
@@ -299,12 +311,13 @@ class Part:
             pieces = [float(self.rng.uniform(1, 3))]
             voice = self.voices[f % len(self.voices)]
             texts = []
-            # About a minute per file, one talker, sentences with pauses.
+            # About a minute per file, one talker: a few sentences said in one go
+            # (the synthesizer's own pauses between them), a pause, and again.
             while sum(len(p) / RATE if not isinstance(p, float) else p for p in pieces) < 60:
-                text = self.prose[s % len(self.prose)]
-                s += 1
+                text = " ".join(self.prose[(s + i) % len(self.prose)] for i in range(3))
+                s += 3
                 texts.append(text)
-                pieces += [synth(voice, text), float(self.rng.uniform(0.3, 1.5))]
+                pieces += [synth.make(voice, text), float(self.rng.uniform(0.3, 1.5))]
             condition = ["clean", "reverb", "snr20"][f % 3]
             mix, _, cond = self.render(synth, pieces, condition, float(self.rng.uniform(-36, -26)), f % 4 == 3)
             name = f"speech/{f:03d}.wav"

@@ -14,7 +14,8 @@
 //        speech_decoder_bench [--name value ...] --corpus DIR [--corpus DIR ...]
 // Settings: --lw --wip --postspeech (seconds) --beam --wbeam --pbeam
 // --maxhmmpf --ds --topn --partial (seconds) --mass --successor --start --end
-// --cmn-from-speech-only 0|1 --lead-in (seconds of room floor before each positive)
+// --cmn-from-speech-only 0|1 --agc 0|1 --denoise (dB) --dither 0|1 --stable 0|1
+// --lead-in (seconds of room floor before each positive)
 // With --positives/--negatives: one summary line. With --corpus (a part made
 // by bench/speech_corpus.py, with its manifest.tsv): hits per condition, near
 // misses that woke, false accepts in the ordinary speech.
@@ -99,6 +100,9 @@ double cpuSeconds() {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
+// Partial results are reported once two looks in a row agree (--stable 0: at once).
+bool stablePartials = true;
+
 // Feeds audio to a decoder the way the recognizer and the listener do, and
 // reports the sample positions at which a wake would be printed.
 class Stream {
@@ -140,7 +144,14 @@ public:
             } else if (speech && sinceHypothesis_ >= partialSamples_) {
                 sinceHypothesis_ = 0;
                 std::string hypothesis = decoder_.hypothesis();
-                if (!hypothesis.empty() && hypothesis != last_) result = last_ = hypothesis;
+                if (stable_) {
+                    // As the recognizer: reported once two looks in a row agree.
+                    const bool held = hypothesis == previous_;
+                    previous_ = hypothesis;
+                    if (held && !hypothesis.empty() && hypothesis != last_) result = last_ = hypothesis;
+                } else if (!hypothesis.empty() && hypothesis != last_) {
+                    result = last_ = hypothesis;
+                }
             }
             if (result && WakeWordListener::matchesWakePhrase(*result)) {
                 wakes.push_back(position_);
@@ -161,6 +172,7 @@ public:
 private:
     void restart() {
         resampler_.emplace(sampleRate, 1);
+        previous_.clear();
         decoder_.startUtterance();
         heardSpeech_ = false;
         sinceHypothesis_ = 0;
@@ -175,6 +187,8 @@ private:
     std::size_t sinceHypothesis_ = 0;
     bool heardSpeech_ = false;
     std::string last_;
+    std::string previous_;
+    bool stable_ = stablePartials;
 };
 
 struct Entry {
@@ -353,6 +367,9 @@ int main(int argc, char** argv) {
         else if (name == "--corpus") corpora.push_back(value());
         else if (name == "--cmn-from-speech-only") settings.cmnFromSpeechOnly = value() == "1";
         else if (name == "--dither") settings.dither = value() == "1";
+        else if (name == "--denoise") settings.noiseSuppressionDb = std::stoi(value());
+        else if (name == "--agc") settings.automaticGain = value() == "1";
+        else if (name == "--stable") stablePartials = value() == "1";
         else if (name == "--lw") settings.languageWeight = std::stod(value());
         else if (name == "--wip") settings.wordInsertionPenalty = std::stod(value());
         else if (name == "--postspeech") settings.postSpeechSeconds = std::stod(value());

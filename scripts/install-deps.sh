@@ -4,7 +4,7 @@
 set -euo pipefail
 
 build=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libicu-dev
-       libglib2.0-dev libpocketsphinx-dev pocketsphinx-en-us libpulse-dev libatspi2.0-dev libx11-dev
+       libglib2.0-dev libpocketsphinx-dev pocketsphinx-en-us libpulse-dev libspeexdsp-dev libatspi2.0-dev libx11-dev
        libgtk-3-dev)
 # Services and tools the end-to-end tests and the demo start.
 services=(pulseaudio pulseaudio-utils flite sox xvfb x11-utils openbox dbus-x11 at-spi2-core procps python3

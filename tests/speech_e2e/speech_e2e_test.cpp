@@ -168,21 +168,22 @@ struct RoomCase {
     const char* name;
     const char* text;
     const char* voice;
+    const char* stretch;
     double leadSeconds;
     const char* condition;  // clean, reverb, pink20, pink10
     bool wakes;
 };
 
 void PrintTo(const RoomCase& room, std::ostream* os) {
-    *os << '"' << room.text << "\" (" << room.voice << ", " << room.condition << " after " << room.leadSeconds
-        << " s of room noise, " << (room.wakes ? "wakes" : "stays silent") << ')';
+    *os << '"' << room.text << "\" (" << room.voice << " " << room.stretch << ", " << room.condition << " after "
+        << room.leadSeconds << " s of room noise, " << (room.wakes ? "wakes" : "stays silent") << ')';
 }
 
 class InARoom : public SpeechEndToEnd, public testing::WithParamInterface<RoomCase> {};
 
 TEST_P(InARoom, WakesOnTheWakePhraseOnly) {
     const auto& room = GetParam();
-    const auto scene = server_.scene(room.leadSeconds, room.condition, room.voice, "1.0", room.text);
+    const auto scene = server_.scene(room.leadSeconds, room.condition, room.voice, room.stretch, room.text);
     ASSERT_TRUE(scene) << "the scene could not be made";
     auto agent = listeningAgent();
     ASSERT_FALSE(HasFailure());
@@ -198,17 +199,17 @@ TEST_P(InARoom, WakesOnTheWakePhraseOnly) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rooms, InARoom,
-    testing::Values(RoomCase{"AfterAQuietMinute", "Hey Orvane", "slt", 20, "clean", true},
-                    RoomCase{"Reverberant", "Hey Orvane", "rms", 5, "reverb", true},
-                    RoomCase{"ReverberantX", "Hey OrvaneX", "awb", 5, "reverb", true},
-                    RoomCase{"Noise20dB", "Hey Orvane", "awb", 5, "pink20", true},
-                    RoomCase{"Noise10dB", "Hey Orvane", "slt", 5, "pink10", true},
-                    RoomCase{"WrongOrder", "Orvane, hey.", "rms", 5, "clean", false},
-                    RoomCase{"Orange", "Hey orange.", "kal16", 5, "clean", false},
-                    RoomCase{"Marvin", "Hey Marvin", "awb", 5, "clean", false},
-                    RoomCase{"OverHere", "Hey, over here!", "kal16", 5, "clean", false},
-                    RoomCase{"OrVain", "Or vain.", "slt", 5, "clean", false},
-                    RoomCase{"Irvine", "Hey Irvine.", "rms", 5, "reverb", false}),
+    testing::Values(RoomCase{"AfterAQuietMinute", "Hey Orvane", "slt", "1.0", 20, "clean", true},
+                    RoomCase{"Reverberant", "Hey Orvane", "rms", "1.0", 5, "reverb", true},
+                    RoomCase{"ReverberantX", "Hey OrvaneX", "awb", "1.0", 5, "reverb", true},
+                    RoomCase{"Noise20dB", "Hey Orvane", "slt", "1.0", 5, "pink20", true},
+                    RoomCase{"Noise10dB", "Hey Orvane", "slt", "1.15", 5, "pink10", true},
+                    RoomCase{"WrongOrder", "Orvane, hey.", "rms", "1.0", 5, "clean", false},
+                    RoomCase{"Orange", "Hey orange.", "kal16", "1.0", 5, "clean", false},
+                    RoomCase{"Marvin", "Hey Marvin", "awb", "1.0", 5, "clean", false},
+                    RoomCase{"OverHere", "Hey, over here!", "kal16", "1.0", 5, "clean", false},
+                    RoomCase{"OrVain", "Or vain.", "slt", "1.0", 5, "clean", false},
+                    RoomCase{"Irvine", "Hey Irvine.", "rms", "1.0", 5, "reverb", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SpeechEndToEnd, SigtermWhileListeningExitsZeroWithoutALine) {

@@ -3,6 +3,7 @@
 #include <pocketsphinx.h>
 #include <sphinxbase/err.h>
 #include <sphinxbase/feat.h>
+#include <speex/speex_preprocess.h>
 #include <sphinxbase/ngram_model.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -103,7 +104,10 @@ std::optional<ModelLocation> findModel(const std::string& modelRoot, const std::
 Decoder::Decoder(ModelLocation model, DecoderSettings settings)
     : model_(std::move(model)), settings_(std::move(settings)) {}
 
+constexpr int frontEndFrame = 160;  // 10 ms at 16 kHz
+
 Decoder::~Decoder() {
+    if (preprocess_) speex_preprocess_state_destroy(preprocess_);
     if (decoder_) {
         if (inUtterance_) ps_end_utt(decoder_);
         ps_free(decoder_);
@@ -154,6 +158,22 @@ std::unique_ptr<Decoder> Decoder::load(const ModelLocation& model, const Decoder
     cmd_ln_free_r(config);
     if (!decoder->decoder_) return nullptr;
     if (!decoder->loadVocabulary(vocabulary, true)) return nullptr;
+    if (settings.noiseSuppressionDb || settings.automaticGain) {
+        decoder->preprocess_ = speex_preprocess_state_init(frontEndFrame, 16000);
+        if (!decoder->preprocess_) return nullptr;
+        spx_int32_t on = settings.noiseSuppressionDb ? 1 : 0;
+        speex_preprocess_ctl(decoder->preprocess_, SPEEX_PREPROCESS_SET_DENOISE, &on);
+        if (settings.noiseSuppressionDb) {
+            spx_int32_t db = *settings.noiseSuppressionDb;
+            speex_preprocess_ctl(decoder->preprocess_, SPEEX_PREPROCESS_SET_NOISE_SUPPRESS, &db);
+        }
+        spx_int32_t agc = settings.automaticGain ? 1 : 0;
+        speex_preprocess_ctl(decoder->preprocess_, SPEEX_PREPROCESS_SET_AGC, &agc);
+        if (settings.automaticGain) {
+            float level = 8000;  // about -12 dBFS
+            speex_preprocess_ctl(decoder->preprocess_, SPEEX_PREPROCESS_SET_AGC_LEVEL, &level);
+        }
+    }
     return decoder;
 }
 
@@ -216,8 +236,24 @@ bool Decoder::startUtterance() {
     return inUtterance_;
 }
 
+void Decoder::frontEnd(std::span<const std::int16_t> samples) {
+    pending_.insert(pending_.end(), samples.begin(), samples.end());
+    processed_.clear();
+    std::size_t at = 0;
+    for (; at + frontEndFrame <= pending_.size(); at += frontEndFrame) {
+        speex_preprocess_run(preprocess_, pending_.data() + at);
+        processed_.insert(processed_.end(), pending_.begin() + static_cast<std::ptrdiff_t>(at),
+                          pending_.begin() + static_cast<std::ptrdiff_t>(at + frontEndFrame));
+    }
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
 bool Decoder::process(std::span<const std::int16_t> samples) {
     if (!inUtterance_) return false;
+    if (preprocess_) {
+        frontEnd(samples);
+        samples = processed_;
+    }
     return ps_process_raw(decoder_, samples.data(), samples.size(), FALSE, FALSE) >= 0;
 }
 

@@ -180,6 +180,7 @@ private:
         std::vector<std::int16_t> samples;
         std::size_t samplesSinceHypothesis = 0;
         std::string lastHypothesis;
+        std::string previousLook;
         bool heardSpeech = false;
         auto finish = [&] {
             task.deliver(RecognitionResult{decoder_->endUtterance(), true}, std::nullopt);
@@ -210,7 +211,11 @@ private:
             if (speech && task.request->partialResults() && samplesSinceHypothesis >= partialResultSamples) {
                 samplesSinceHypothesis = 0;
                 std::string hypothesis = decoder_->hypothesis();
-                if (!hypothesis.empty() && hypothesis != lastHypothesis) {
+                // A partial result is reported once two looks in a row agree:
+                // a word the search holds for a moment only is not reported.
+                const bool held = hypothesis == previousLook;
+                previousLook = hypothesis;
+                if (held && !hypothesis.empty() && hypothesis != lastHypothesis) {
                     lastHypothesis = hypothesis;
                     task.deliver(RecognitionResult{std::move(hypothesis), false}, std::nullopt);
                 }
