@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "focused_input.h"
+#include "line_queue.h"
 #include "output_line.h"
 #include "shortcut_payload.h"
 #include "tap_decision.h"
@@ -26,7 +27,9 @@ bool debugEventsRequested(const std::vector<std::string>& arguments) {
 platform::TapVerdict handleTapEvent(const platform::TapEvent& event, const MonitorState& state) {
     const TapDecision decision =
         decideTapEvent(event.type, event.keyCode, event.autorepeat, event.flags, state.debugEvents);
-    if (!decision.debugLine.empty()) agents::printLine(decision.debugLine.view());
+    // Handed to the output thread: a host that stops reading costs debug
+    // lines, never the keyboard.
+    if (!decision.debugLine.empty()) standardOutputLines().writeDroppableLine(decision.debugLine.view());
     switch (decision.action) {
         case TapAction::pass:
             return platform::TapVerdict::pass;
@@ -45,7 +48,7 @@ platform::TapVerdict handleTapEvent(const platform::TapEvent& event, const Monit
 }
 
 void emitShortcut(platform::Accessibility& accessibility) {
-    agents::printLine(shortcutLine(focusedInputPayload(accessibility)));
+    standardOutputLines().writeLine(shortcutLine(focusedInputPayload(accessibility)));
 }
 
 int runMonitorProcess(const std::vector<std::string>& arguments, platform::Platform& platform) {
@@ -74,7 +77,7 @@ int runMonitorProcess(const std::vector<std::string>& arguments, platform::Platf
     state->shortcutEventTap = platform.eventTap;
     tap.addToRunLoop();
     tap.enable();
-    agents::printLine("ready");
+    standardOutputLines().writeLine("ready");
     tap.run();
     state->shortcutEventTap.reset();
     return 0;

@@ -98,6 +98,8 @@ void buildTextField(FakeAccessibility& ax, int delayMs) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv, argv + argc);
+    // Reading the script never waits for standard output to be read.
+    std::cin.tie(nullptr);
     const Setup setup = readSetup();
     FakePlatform fake;
     fake.eventTap->setTrusted(setup.trusted);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bitset>
 #include <memory>
 #include <linux/input.h>
 #include <string>
@@ -21,6 +22,13 @@ struct EvdevTapOptions {
     // real machine, so they never take the user's keyboard).
     std::vector<std::string> onlyDevices;
 };
+
+// Whether an event device is one of the keyboards the tap takes: it has a
+// Space or an Fn key, is not the tap's own virtual keyboard, and reports
+// nothing the virtual keyboard cannot replay (keys, scan codes, relative
+// axes, lights). A node with absolute axes or switches (a keyboard with a
+// touchpad on the same node) is not taken.
+bool isTappedKeyboard(const std::bitset<EV_CNT>& eventTypes, bool hasSpaceOrFn, const std::string& name);
 
 class EvdevEventTap final : public EventTap {
 public:
