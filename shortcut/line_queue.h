@@ -23,9 +23,11 @@ namespace keychord {
 // reading and new lines are dropped as well.
 class LineQueue {
 public:
+    // About 1.5 MB of debug lines: a burst of key-downs while the reader is
+    // busy fits, a reader that has stopped costs no more.
     struct Limits {
-        std::size_t debugBacklog = 1000;
-        std::size_t lineBacklog = 10000;
+        std::size_t debugBacklog = 32768;
+        std::size_t lineBacklog = 40000;
     };
 
     explicit LineQueue(std::FILE* stream) : LineQueue(stream, Limits{}) {}

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "focused_input.h"
+#include "host_watch.h"
 #include "line_queue.h"
 #include "output_line.h"
 #include "shortcut_payload.h"
@@ -75,6 +76,11 @@ int runMonitorProcess(const std::vector<std::string>& arguments, platform::Platf
         return 1;
     }
     state->shortcutEventTap = platform.eventTap;
+    // Nobody is left to read the lines once the host has gone: the run loop
+    // ends, and with it the process, with status 0.
+    agents::watchHost([weakTap = std::weak_ptr<platform::EventTap>(platform.eventTap)] {
+        if (const auto current = weakTap.lock()) current->stop();
+    });
     tap.addToRunLoop();
     tap.enable();
     standardOutputLines().writeLine("ready");

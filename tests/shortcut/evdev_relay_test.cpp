@@ -448,7 +448,9 @@ TEST_F(RelayFixture, HostThatNeverReadsDebugLinesDoesNotStopTheKeyboard) {
     std::FILE* hostEnd = ::fdopen(::dup(host.write), "w");
     ASSERT_NE(hostEnd, nullptr);
     host.closeWrite();
-    auto lines = std::make_unique<keychord::LineQueue>(hostEnd);
+    keychord::LineQueue::Limits limits;
+    limits.debugBacklog = 1000;
+    auto lines = std::make_unique<keychord::LineQueue>(hostEnd, limits);
     int counted = 0;
     keyboards_.resize(1);
     relay_ = std::make_unique<EvdevRelay>(std::vector<int>{keyboards_[0].read}, output_.write, DeviceControl{},

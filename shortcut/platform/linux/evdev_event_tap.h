@@ -44,8 +44,9 @@ public:
     void addToRunLoop() override {}
     void enable() override {}
     void run() override;
-    // Ends run(); safe from any thread.
-    void stop();
+    // Ends run() (held keys released first); safe from any thread once
+    // create() has returned.
+    void stop() override;
 
     // The sysfs name of the virtual keyboard once created ("input12").
     const std::string& virtualKeyboardName() const { return virtualName_; }
