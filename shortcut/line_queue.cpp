@@ -64,7 +64,8 @@ void LineQueue::runWriter() {
         wake_.wait(lock, [this] { return stopping_ || !lines_.empty(); });
         if (lines_.empty()) break;  // stopping, and everything is written
         batch.clear();
-        while (!lines_.empty()) {
+        // A bounded batch, so that what waits stays within the backlog.
+        for (int taken = 0; taken < 256 && !lines_.empty(); ++taken) {
             Line& line = lines_.front();
             if (line.droppable) --waitingDebug_;
             batch += line.text;
