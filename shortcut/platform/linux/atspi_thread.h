@@ -22,7 +22,7 @@ namespace keychord::platform::atspi {
 
 class AtspiThread final : public Accessibility {
 public:
-    explicit AtspiThread(std::chrono::milliseconds queryTime = std::chrono::milliseconds(350));
+    explicit AtspiThread(std::chrono::milliseconds queryTime = std::chrono::milliseconds(300));
     // Asks the thread to end without waiting for it: it may be inside a
     // call to a bus that does not answer.
     ~AtspiThread() override;
