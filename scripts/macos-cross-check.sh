@@ -67,7 +67,7 @@ if ! cmake --build "$build" -j 2 -- -k 0 >"$build/build.log" 2>&1; then
     for arch in arm64 x86_64; do
       llvm-lipo-14 -thin "$arch" "$object" -output "$thin/$arch/$n.o"
     done
-  done < <(find "$build" -path '*/CMakeFiles/*.dir/*' -name '*.o')
+  done < <(find "$build" -path '*/CMakeFiles/*.dir/*' -name '*.o' -not -path "$build/tests/*")
   python3 "$kit/tools/mkstubs.py" "$stubs" "$thin"/*/*.o
   cmake --build "$build" -j 2 -- -k 0 >"$build/build.log" 2>&1 \
     || { grep -E 'error|undefined' "$build/build.log" | head -40; echo "build failed (see $build/build.log)"; exit 1; }
