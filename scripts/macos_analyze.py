@@ -4,8 +4,9 @@
 usage: macos_analyze.py BUILD_DIR SOURCE_DIR [--jobs N]
 
 Every entry of BUILD_DIR/compile_commands.json whose source lies in SOURCE_DIR
-(outside tests/) is analyzed once per architecture of its command, with the
-command's own flags, against the same SDK. The analyzer's findings are errors:
+(outside tests/) is analyzed with the command's own flags against the same SDK:
+the sources of the mac layer (*/platform/mac/*) once per architecture of the
+command, whose SDK headers differ, the portable rest for the first one. The analyzer's findings are errors:
 the run fails on the first one it prints, and on any translation unit that does
 not analyze. Before that a known-faulty file is analyzed the same way and must
 be reported, so that an analyzer that silently checks nothing fails too.
@@ -100,7 +101,10 @@ def main():
         relative = os.path.relpath(path, source_dir)
         if relative.startswith("..") or relative.startswith("tests" + os.sep):
             continue
-        for arch, command in analyzer_commands(entry):
+        commands = analyzer_commands(entry)
+        if "/platform/mac/" not in "/" + relative:
+            commands = commands[:1]
+        for arch, command in commands:
             units.append((relative, arch, command, entry["directory"]))
     if not units:
         print("analyzer: no translation unit found in compile_commands.json")
