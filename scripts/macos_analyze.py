@@ -5,8 +5,9 @@ usage: macos_analyze.py BUILD_DIR SOURCE_DIR [--jobs N]
 
 Every entry of BUILD_DIR/compile_commands.json whose source lies in SOURCE_DIR
 (outside tests/) is analyzed with the command's own flags against the same SDK:
-the sources of the mac layer (*/platform/mac/*) once per architecture of the
-command, whose SDK headers differ, the portable rest for the first one. The analyzer's findings are errors:
+the sources of the mac layer (*/platform/mac/*, *_mac.cpp, *.mm) once per
+architecture of the command, whose SDK headers differ, the portable rest for
+the first one. The analyzer's findings are errors:
 the run fails on the first one it prints, and on any translation unit that does
 not analyze. Before that a known-faulty file is analyzed the same way and must
 be reported, so that an analyzer that silently checks nothing fails too.
@@ -78,6 +79,12 @@ def analyzer_commands(entry):
     return [(arch, [compiler, "-arch", arch] + flags + rest) for arch in (archs or [None])]
 
 
+def is_mac_source(relative):
+    name = os.path.basename(relative)
+    return ("/platform/mac/" in "/" + relative or name.endswith(".mm") or
+            os.path.splitext(name)[0].endswith("_mac"))
+
+
 def run(arch, command, directory):
     if arch is None:
         command = [a for a in command if a != "-arch" and a is not None]
@@ -102,7 +109,7 @@ def main():
         if relative.startswith("..") or relative.startswith("tests" + os.sep):
             continue
         commands = analyzer_commands(entry)
-        if "/platform/mac/" not in "/" + relative:
+        if not is_mac_source(relative):
             commands = commands[:1]
         for arch, command in commands:
             units.append((relative, arch, command, entry["directory"]))
@@ -139,7 +146,7 @@ def main():
                 print("analyzer: %s (%s): %d finding(s)" % (relative, arch, findings))
                 print(output)
     sources = len({u[0] for u in units})
-    mac_sources = len({u[0] for u in units if "/platform/mac/" in "/" + u[0]})
+    mac_sources = len({u[0] for u in units if is_mac_source(u[0])})
     print("analyzer: %d sources (%d of the mac layer), %d analyses, %d with findings, %.1f s" %
           (sources, mac_sources, len(units), failures, time.monotonic() - started))
     return 1 if failures else 0
