@@ -108,8 +108,10 @@ def main():
             found.add(os.path.relpath(os.path.join(directory, name), prefix))
     expected = {"Helpers/keychord-agent", "Helpers/hotword-agent.app/Contents/Info.plist",
                 "Helpers/hotword-agent.app/Contents/MacOS/hotword-agent"}
-    signature = "Helpers/hotword-agent.app/Contents/_CodeSignature/CodeResources"
-    for path in sorted(found - expected - {signature}):
+    # Written by codesign, and by some generators.
+    optional = {"Helpers/hotword-agent.app/Contents/_CodeSignature/CodeResources",
+                "Helpers/hotword-agent.app/Contents/PkgInfo"}
+    for path in sorted(found - expected - optional):
         fault("unexpected file installed: %s" % path)
     for path in sorted(expected - found):
         fault("missing: %s" % path)
