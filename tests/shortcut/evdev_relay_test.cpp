@@ -113,7 +113,7 @@ protected:
         ssize_t got;
         while ((got = ::read(output_.read, buffer, sizeof buffer)) > 0) all.insert(all.end(), buffer, buffer + got);
         std::vector<input_event> events(all.size() / sizeof(input_event));
-        std::memcpy(events.data(), all.data(), events.size() * sizeof(input_event));
+        if (!events.empty()) std::memcpy(events.data(), all.data(), events.size() * sizeof(input_event));
         std::size_t relayed = events.size();
         while (relayed > 0 && events[relayed - 1].input_event_sec == 0) --relayed;
         releasedAtEnd_.assign(events.begin() + static_cast<std::ptrdiff_t>(relayed), events.end());
