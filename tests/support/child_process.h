@@ -33,6 +33,9 @@ public:
 
     void writeInput(const std::string& text);
     void closeInput();
+    // Closes this end of the child's standard output, as a host that has
+    // gone does.
+    void closeOutput();
     void sendSignal(int signalNumber);
 
     // The exit status, or -signal when a signal ended it; nothing if it is
