@@ -17,9 +17,10 @@
 #                                          writes LEAD seconds of a quiet room
 #                                          (pink noise at about -70 dBFS), then
 #                                          TEXT at about -30 dBFS in CONDITION:
-#                                          clean, reverb, or pink10/pink20 (pink
-#                                          noise at 10/20 dB below the speech
-#                                          throughout)
+#                                          clean, hiss (a white-noise floor at
+#                                          about -60 dBFS instead), reverb, or
+#                                          pink10/pink20 (pink noise at 10/20 dB
+#                                          below the speech throughout)
 #   private-pulseaudio.sh play DIR FILE.wav plays a file into the microphone
 #
 # The microphone is the monitor of a 16 kHz mono null sink: whatever is
@@ -61,14 +62,16 @@ scene() {
   # Speech at about -30 dBFS RMS (flite speaks at about -20), the lead-in before it.
   local effect=()
   [ "$condition" = reverb ] && effect=(reverb 70 50 80 100 10)
-  sox "$raw" -r 16000 -c 1 -b 16 "$speech" vol 0.3 pad "$lead" 1.0 "${effect[@]}"
-  local floor=0.003
+  # -R: the same noise and dither on every run.
+  sox -R "$raw" -r 16000 -c 1 -b 16 "$speech" vol 0.3 pad "$lead" 1.0 "${effect[@]}"
+  local floor=0.003 kind=pinknoise
   case "$condition" in
     pink20) floor=0.03 ;;
     pink10) floor=0.095 ;;
+    hiss) floor=0.002 kind=whitenoise ;;
   esac
-  sox -R -n -r 16000 -c 1 -b 16 "$noise" synth "$(soxi -D "$speech")" pinknoise vol "$floor"
-  sox -m "$speech" "$noise" -b 16 "$out"
+  sox -R -n -r 16000 -c 1 -b 16 "$noise" synth "$(soxi -D "$speech")" "$kind" vol "$floor"
+  sox -R -m "$speech" "$noise" -b 16 "$out"
   rm -f "$raw" "$speech" "$noise"
 }
 

@@ -170,7 +170,7 @@ struct RoomCase {
     const char* voice;
     const char* stretch;
     double leadSeconds;
-    const char* condition;  // clean, reverb, pink20, pink10
+    const char* condition;  // clean, hiss, reverb, pink20, pink10
     bool wakes;
 };
 
@@ -200,6 +200,10 @@ TEST_P(InARoom, WakesOnTheWakePhraseOnly) {
 INSTANTIATE_TEST_SUITE_P(
     Rooms, InARoom,
     testing::Values(RoomCase{"AfterAQuietMinute", "Hey Orvane", "slt", "1.0", 20, "clean", true},
+                    // A floor that sets off voice activity detection when it
+                    // starts: the noise-only utterance must not leave its
+                    // cepstral mean to the phrase.
+                    RoomCase{"AfterAHissingFloor", "Hey Orvane", "kal16", "1.0", 3, "hiss", true},
                     RoomCase{"Reverberant", "Hey Orvane", "rms", "1.0", 5, "reverb", true},
                     RoomCase{"ReverberantX", "Hey OrvaneX", "awb", "1.0", 5, "reverb", true},
                     RoomCase{"Noise20dB", "Hey Orvane", "slt", "1.0", 5, "pink20", true},
