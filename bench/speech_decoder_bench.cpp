@@ -7,8 +7,9 @@
 // of speech_benchmark.py.
 //
 // Audio goes in as the agent gets it from a 16 kHz source: 1024-frame float
-// buffers through the recognizer's resampler, partial results every 80 ms,
-// sessions ended by voice activity and restarted 0.25 s later.
+// buffers through the recognizer's resampler, partial results every 80 ms once
+// two looks agree, sessions ended by voice activity and followed by the next
+// one, which starts with the audio of the listener's restart delay.
 //
 // Usage: speech_decoder_bench [--name value ...] --positives a.wav ... --negatives b.wav ...
 //        speech_decoder_bench [--name value ...] --corpus DIR [--corpus DIR ...]
@@ -161,7 +162,14 @@ public:
             }
             if (final) {
                 if (heard && !result->empty() && wakes.empty()) heard->push_back(*result);
-                gap_ = static_cast<std::size_t>(WakeWordListener::restartDelaySeconds * sampleRate);
+                if (!result || !WakeWordListener::matchesWakePhrase(*result)) {
+                    // The next session starts with the audio that follows:
+                    // the recognizer hands it over across the listener's
+                    // restart delay.
+                    restart();
+                } else {
+                    gap_ = static_cast<std::size_t>(WakeWordListener::restartDelaySeconds * sampleRate);
+                }
             }
         }
         return wakes;

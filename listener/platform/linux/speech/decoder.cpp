@@ -1,9 +1,9 @@
 #include "decoder.h"
 
 #include <pocketsphinx.h>
+#include <speex/speex_preprocess.h>
 #include <sphinxbase/err.h>
 #include <sphinxbase/feat.h>
-#include <speex/speex_preprocess.h>
 #include <sphinxbase/ngram_model.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -224,7 +224,7 @@ bool Decoder::useContextualStrings(const std::vector<std::string>& strings) {
 bool Decoder::startUtterance() {
     if (inUtterance_) ps_end_utt(decoder_);
     if (settings_.cmnFromSpeechOnly && speechMean_.empty()) {
-        // The model's initial mean counts as if measured over a few seconds,
+        // The model's initial mean counts as if measured over five seconds,
         // so that the first utterances move it only part of the way.
         cmn_t* cmn = ps_get_feat(decoder_)->cmn_struct;
         if (cmn) {
@@ -232,6 +232,7 @@ bool Decoder::startUtterance() {
             cmn_live_set(cmn, speechMean_.data());
         }
     }
+    pending_.clear();  // an utterance starts with its own audio
     inUtterance_ = ps_start_utt(decoder_) == 0;
     return inUtterance_;
 }

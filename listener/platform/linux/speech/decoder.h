@@ -37,8 +37,8 @@ struct DecoderSettings {
     // Live cepstral mean normalisation learns only from utterances in which
     // words were recognised, never from room noise alone.
     bool cmnFromSpeechOnly = true;
-    // Half a bit of noise on the samples (fixed seed), so that digital
-    // silence does not leave the front-end with the logarithm of zero.
+    // Half a bit of noise on the samples, so that digital silence does not
+    // leave the front-end with the logarithm of zero.
     bool dither = false;
     // A front-end before the decoder (speexdsp): noise suppression down to
     // this many dB (negative), and automatic gain. Speexdsp's noise
