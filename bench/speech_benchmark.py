@@ -142,6 +142,7 @@ class Listener:
         self.proc = subprocess.Popen(["parec", "--raw", "--format=s16le", "--rate=16000", "--channels=1",
                                       "--latency-msec=10"], stdout=subprocess.PIPE, env=env)
         self.loud = []
+        self.sounding = []  # 10 ms chunks that are not digital silence
         self.lock = threading.Lock()
         threading.Thread(target=self._read, daemon=True).start()
 
@@ -151,14 +152,25 @@ class Listener:
             if not chunk:
                 return
             samples = memoryview(chunk).cast("h")
-            if max(abs(min(samples)), max(samples)) > 1500:
-                with self.lock:
-                    self.loud.append(time.monotonic())
+            peak = max(abs(min(samples)), max(samples))
+            now = time.monotonic()
+            with self.lock:
+                if peak > 1500:
+                    self.loud.append(now)
+                if peak > 0:
+                    self.sounding.append(now)
 
     def last_loud(self, since):
         with self.lock:
             stamps = [t for t in self.loud if t >= since]
         return stamps[-1] if stamps else None
+
+    def first_sound(self, since):
+        """When a file that starts with room noise began to reach capture
+        clients (the microphone is digitally silent between files)."""
+        with self.lock:
+            stamps = [t for t in self.sounding if t >= since]
+        return stamps[0] - 0.01 if stamps else None
 
     def stop(self):
         self.proc.kill()
@@ -192,16 +204,19 @@ def run_corpus(args, env):
     for c in conditions:
         of_condition = [r for r in positives if r["condition"].split("-")[0] == c]
         chosen += of_condition[:args.per_condition] if args.per_condition else of_condition
+    listener = Listener(env)
     for i, row in enumerate(chosen):
         c = row["condition"].split("-")[0]
         agent = Agent(args.agent, env)
         if agent.wait_line("status:listening:en-US", 30) is None:
             sys.exit("the agent did not start listening")
-        started = time.monotonic()
+        spawned = time.monotonic()
         play(env, row["path"])
         time.sleep(0.5)
         rss.append(agent.peak_rss_mb())
         agent.stop()
+        # File times count from when its first sound reached the microphone.
+        started = listener.first_sound(spawned) or spawned
         wakes = [t - started for t, line in agent.lines if line == "wake"]
         start, end = float(row["phrase_start"]), float(row["phrase_end"])
         hit = next((w for w in wakes if start <= w <= end + 2.0), None)
@@ -215,6 +230,7 @@ def run_corpus(args, env):
                           + (f" (woke at {wakes[0]:.1f} s, phrase at {start:.1f} s)" if wakes else ""))
         print(f"positive {i + 1}/{len(chosen)} {row['condition']} {row['voice']} {row['text']!r}: "
               f"{'wake' if hit is not None else 'MISS'}", flush=True)
+    listener.stop()
     near = [r for r in rows if r["kind"] == "near-miss"]
     if args.near_misses is not None:
         near = near[:args.near_misses]
