@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the release build with the
 # end-to-end tests, then the unit and process tests under AddressSanitizer +
-# UndefinedBehaviorSanitizer and under ThreadSanitizer.
+# UndefinedBehaviorSanitizer and under ThreadSanitizer; then each libFuzzer
+# target for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh test
+scripts/install-deps.sh test fuzz
 
 jobs=$(nproc)
 for preset in default asan tsan; do
@@ -18,3 +19,6 @@ for preset in default asan tsan; do
     ctest --preset "$preset" -j "$jobs" -LE e2e
   fi
 done
+
+echo "== fuzz"
+scripts/fuzz.sh 30
