@@ -26,6 +26,18 @@ ListenerProcess startListenerProcess(const CommandLine& commandLine, const platf
     });
     process.terminationSource->resume();
 
+    // A host that has gone (crashed, or closed its end of the pipe) reads no
+    // more lines: the agent stops listening and exits 0, without a line. The
+    // watch calls from a thread of its own; the work is done on the main
+    // queue like that of the other ways out.
+    const std::shared_ptr<platform::MainQueue> mainQueue = backend.mainQueue;
+    backend.process->watchHost([mainQueue, weakListener, services] {
+        mainQueue->async([weakListener, services] {
+            if (const auto listener = weakListener.lock()) listener->stop();
+            services->exitProcess(0);
+        });
+    });
+
     if (commandLine.controlFilePath) {
         process.controlFileTimer->schedule(controlFileCheckInterval, controlFileCheckInterval, 0);
         // Only existence counts; an empty path names nothing.

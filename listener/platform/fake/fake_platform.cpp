@@ -644,6 +644,23 @@ bool FakeProcessServices::fileExists(const std::string& path) {
 
 void FakeProcessServices::exitProcess(int status) { throw ProcessExit{status}; }
 
+void FakeProcessServices::watchHost(std::function<void()> onGone) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    onHostGone_ = std::move(onGone);
+}
+
+bool FakeProcessServices::hostGone() {
+    std::function<void()> onGone;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        onGone = std::move(onHostGone_);
+        onHostGone_ = nullptr;
+    }
+    if (!onGone) return false;
+    onGone();
+    return true;
+}
+
 void FakeProcessServices::createFile(const std::string& path) {
     const std::lock_guard<std::mutex> lock(mutex_);
     files_.insert(path);

@@ -341,7 +341,12 @@ public:
     std::int32_t processIdentifier() override { return pid; }
     void ignoreSignal(int signalNumber) override;
     bool fileExists(const std::string& path) override;
+    void watchHost(std::function<void()> onGone) override;
     [[noreturn]] void exitProcess(int status) override;
+
+    // The host goes: calls the watch's callback on the calling thread, as
+    // the watch's own thread would. False when nothing watches.
+    bool hostGone();
 
     // Something exists at the path from now on / no longer.
     void createFile(const std::string& path);
@@ -356,6 +361,7 @@ private:
     mutable std::mutex mutex_;
     std::set<std::string> files_;
     std::set<int> ignoredSignals_;
+    std::function<void()> onHostGone_;
     int fileChecks_ = 0;
 };
 

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "host_watch.h"
 #include "linux_platform.h"
 
 namespace hotword::platform {
@@ -41,6 +42,8 @@ public:
         struct stat status {};
         return stat(path.c_str(), &status) == 0;
     }
+
+    void watchHost(std::function<void()> onGone) override { agents::watchHost(std::move(onGone)); }
 
     // Ends the process at once, without running static destructors: the
     // decoder and audio threads may still be reading what they would destroy.

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "backend_mac.h"
+#include "host_watch.h"
 
 namespace hotword::platform::mac {
 
@@ -39,6 +40,8 @@ public:
             return [[NSFileManager defaultManager] fileExistsAtPath:string];
         }
     }
+
+    void watchHost(std::function<void()> onGone) override { agents::watchHost(std::move(onGone)); }
 
     // Ends the process without running static destructors, which the speech
     // and audio threads may still be using; the audio path is stopped
