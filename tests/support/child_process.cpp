@@ -145,6 +145,12 @@ void ChildProcess::closeInput() {
     stdinFd_ = -1;
 }
 
+void ChildProcess::closeOutput() {
+    if (stdoutFd_ >= 0) close(stdoutFd_);
+    stdoutFd_ = -1;
+    outEnded_ = true;
+}
+
 void ChildProcess::sendSignal(int signalNumber) {
     if (pid_ > 0 && !status_) kill(pid_, signalNumber);
 }

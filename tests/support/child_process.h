@@ -33,6 +33,9 @@ public:
 
     void writeInput(const std::string& text);
     void closeInput();
+    // Closes the test's end of the child's standard output, as a host that
+    // goes away would.
+    void closeOutput();
     void sendSignal(int signalNumber);
 
     // The exit status, or -signal when a signal ended it; nothing if it is
