@@ -30,11 +30,18 @@ ListenerProcess startListenerProcess(const CommandLine& commandLine, const platf
     // more lines: the agent stops listening and exits 0, without a line. The
     // watch calls from a thread of its own; the work is done on the main
     // queue like that of the other ways out.
-    const std::shared_ptr<platform::MainQueue> mainQueue = backend.mainQueue;
-    backend.process->watchHost([mainQueue, weakListener, services] {
-        mainQueue->async([weakListener, services] {
+    // The callback is handed to the process services themselves: it holds
+    // them weakly.
+    const std::weak_ptr<platform::MainQueue> weakQueue = backend.mainQueue;
+    const std::weak_ptr<platform::ProcessServices> weakServices = services;
+    backend.process->watchHost([weakQueue, weakListener, weakServices] {
+        const auto mainQueue = weakQueue.lock();
+        if (!mainQueue) return;
+        mainQueue->async([weakListener, weakServices] {
+            const auto processServices = weakServices.lock();
+            if (!processServices) return;
             if (const auto listener = weakListener.lock()) listener->stop();
-            services->exitProcess(0);
+            processServices->exitProcess(0);
         });
     });
 
