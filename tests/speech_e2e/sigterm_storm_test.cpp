@@ -62,22 +62,25 @@ void runOnce(const PulseServer& server, std::mt19937& random, Outcome& outcome) 
     if (pid != "status:pid:" + std::to_string(agent.pid())) {
         return outcome.fail("no pid line: " + agent.standardError());
     }
-    std::uniform_int_distribution<int> milliseconds(0, 1000);
+    int longest = 1000;
     if (std::bernoulli_distribution(0.75)(random)) {
-        // While listening, with audio reaching the decoder.
+        // While listening, with audio reaching the decoder; half of these
+        // right after the first session started, while the decoder builds its
+        // language model.
         agent.readLine(60s);
         const auto listening = agent.readLine(60s);
         if (listening != "status:listening:en-US") {
             return outcome.fail("not listening: " + listening.value_or("(nothing)") + "\n" + agent.standardError());
         }
+        if (std::bernoulli_distribution(0.5)(random)) longest = 40;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds(random)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, longest)(random)));
     agent.sendSignal(SIGTERM);
     const auto status = agent.waitForExit(60s);
     const std::string error = agent.standardError();
     if (status != 0 || !error.empty()) {
-        outcome.fail("exit status " + (status ? std::to_string(*status) : std::string("(still running)")) +
-                     "\n" + error.substr(0, 4000));
+        return outcome.fail("exit status " + (status ? std::to_string(*status) : std::string("(still running)")) +
+                            "\n" + error.substr(0, 4000));
     }
     const std::lock_guard<std::mutex> lock(outcome.mutex);
     ++outcome.finished;
