@@ -63,7 +63,7 @@ ListenerProcess startListenerProcess(const CommandLine& commandLine, const platf
 
 void runListenerProcess(const CommandLine& commandLine, const platform::Platform& backend, LineSink printLine) {
     // Kept on this frame, which never returns.
-    const ListenerProcess process = startListenerProcess(commandLine, backend, std::move(printLine));
+    [[maybe_unused]] const ListenerProcess process = startListenerProcess(commandLine, backend, std::move(printLine));
     backend.mainQueue->runForever();
     // runForever() never returns; the compiler cannot see that through the
     // virtual call.

@@ -2,7 +2,9 @@
 # Runs one command inside a private headless desktop: an Xvfb display, a
 # session bus, the accessibility bus and the openbox window manager. Every
 # service is started in its own process group and stopped by that group's id
-# when the command ends, however it ends.
+# when the command ends, however it ends. The command finds the services'
+# process ids in DESKTOP_XVFB_PID, DESKTOP_SESSION_BUS_PID and
+# DESKTOP_ATSPI_LAUNCHER_PID (tests that stop or kill one of them).
 # Usage: scripts/desktop-session.sh COMMAND [ARGUMENT]...
 set -euo pipefail
 
@@ -48,14 +50,17 @@ setsid Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$workdir/display
 groups+=($!)
 wait_for_line "$workdir/display" Xvfb
 export DISPLAY=":$(head -n1 "$workdir/display")"
+export DESKTOP_XVFB_PID=$!
 
 setsid dbus-daemon --session --nofork --print-address=3 3>"$workdir/bus" >/dev/null 2>&1 &
 groups+=($!)
 wait_for_line "$workdir/bus" dbus-daemon
 export DBUS_SESSION_BUS_ADDRESS="$(head -n1 "$workdir/bus")"
+export DESKTOP_SESSION_BUS_PID=$!
 
 setsid /usr/libexec/at-spi-bus-launcher --launch-immediately >/dev/null 2>&1 &
 groups+=($!)
+export DESKTOP_ATSPI_LAUNCHER_PID=$!
 # The launcher answers on the session bus once the accessibility bus runs.
 for _ in $(seq 100); do
   dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress 2>/dev/null |

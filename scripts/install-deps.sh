@@ -11,9 +11,10 @@ services=(pulseaudio pulseaudio-utils flite sox xvfb x11-utils openbox dbus-x11 
           fonts-dejavu-core)
 fuzz=(clang-14 libclang-rt-14-dev)
 # Compiling and linking the macOS configuration on Linux: clang-14 with
-# ld64.lld-14 and the LLVM archiver; python3, git and file for preparing the SDK
-# subset and inspecting the Mach-O results.
-cross=(clang-14 lld-14 llvm-14 python3 git file)
+# ld64.lld-14 and the LLVM tools (lipo, libtool, nm); python3, git and file for
+# preparing the SDK subset and inspecting the Mach-O results; the GoogleTest
+# sources, whose headers the mac matcher table test compiles against.
+cross=(clang-14 lld-14 llvm-14 python3 git file googletest)
 
 wanted=()
 [ $# -eq 0 ] && set -- build

@@ -4,6 +4,8 @@
 #include <cstdio>
 
 #include "focused_input.h"
+#include "host_watch.h"
+#include "line_queue.h"
 #include "output_line.h"
 #include "shortcut_payload.h"
 #include "tap_decision.h"
@@ -26,7 +28,9 @@ bool debugEventsRequested(const std::vector<std::string>& arguments) {
 platform::TapVerdict handleTapEvent(const platform::TapEvent& event, const MonitorState& state) {
     const TapDecision decision =
         decideTapEvent(event.type, event.keyCode, event.autorepeat, event.flags, state.debugEvents);
-    if (!decision.debugLine.empty()) agents::printLine(decision.debugLine.view());
+    // Handed to the output thread: a host that stops reading costs debug
+    // lines, never the keyboard.
+    if (!decision.debugLine.empty()) standardOutputLines().writeDroppableLine(decision.debugLine.view());
     switch (decision.action) {
         case TapAction::pass:
             return platform::TapVerdict::pass;
@@ -45,7 +49,7 @@ platform::TapVerdict handleTapEvent(const platform::TapEvent& event, const Monit
 }
 
 void emitShortcut(platform::Accessibility& accessibility) {
-    agents::printLine(shortcutLine(focusedInputPayload(accessibility)));
+    standardOutputLines().writeLine(shortcutLine(focusedInputPayload(accessibility)));
 }
 
 int runMonitorProcess(const std::vector<std::string>& arguments, platform::Platform& platform) {
@@ -72,9 +76,14 @@ int runMonitorProcess(const std::vector<std::string>& arguments, platform::Platf
         return 1;
     }
     state->shortcutEventTap = platform.eventTap;
+    // Nobody is left to read the lines once the host has gone: the run loop
+    // ends, and with it the process, with status 0.
+    agents::watchHost([weakTap = std::weak_ptr<platform::EventTap>(platform.eventTap)] {
+        if (const auto current = weakTap.lock()) current->stop();
+    });
     tap.addToRunLoop();
     tap.enable();
-    agents::printLine("ready");
+    standardOutputLines().writeLine("ready");
     tap.run();
     state->shortcutEventTap.reset();
     return 0;

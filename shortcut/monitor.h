@@ -31,7 +31,8 @@ void emitShortcut(platform::Accessibility& accessibility);
 
 // The whole monitor: start-up checks, the tap, "ready", then the run loop.
 // Returns the exit status: 2 when not trusted, 1 when the tap cannot be
-// created, 0 if the run loop ever returns.
+// created, 0 if the run loop ever returns, which it does when the host
+// has gone (its end of standard output closed, or the parent exited).
 int runMonitorProcess(const std::vector<std::string>& arguments, platform::Platform& platform);
 
 }  // namespace keychord

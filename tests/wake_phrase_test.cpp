@@ -4,6 +4,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/stroke_letters.h"
 #include "platform/text.h"
 #include "wake_word_listener.h"
 
@@ -35,6 +36,9 @@ INSTANTIATE_TEST_SUITE_P(
         MatchCase{"accentUpper", "H\xC3\x89Y \xC3\x96RVAN\xC3\x89", true},
         MatchCase{"combiningMark", "hey orvane\xCC\x81", true},       // e + U+0301
         MatchCase{"strokeLetter", "hey \xC3\xB8rvane", true},          // o with stroke
+        MatchCase{"strokeLetterUpper", "HEY \xC3\x98RVANE", true},       // O with stroke
+        MatchCase{"strokeLetterWithAcute", "hey \xC7\xBFrvane", true},   // o with stroke and acute
+        MatchCase{"strokeLetterInHey", "\xC4\xA7" "ey orvane", true},       // h with stroke
         MatchCase{"fullwidthSpace", "hey\xE3\x80\x80orvane", true},    // U+3000
         MatchCase{"anywhere", "ok hey orvane open my notes", true},
         MatchCase{"secondPhrase", "Hey OrvaneX", true},
@@ -104,6 +108,16 @@ TEST(WakePhraseTokens, SplitOnEverythingButLowercaseLetters) {
     EXPECT_EQ(wakePhraseTokens(""), V{});
 }
 
+TEST(StrokeLetters, ReplacedInUtf8WithOtherBytesKept) {
+    using platform::replaceStrokeLetters;
+    EXPECT_EQ(replaceStrokeLetters("\xC3\x98rsted \xC5\x81\xC3\xB3" "d\xC5\xBA"), "Orsted L\xC3\xB3" "d\xC5\xBA");
+    EXPECT_EQ(replaceStrokeLetters("\xC9\xA8\xC6\xB6"), "iz");
+    EXPECT_EQ(replaceStrokeLetters("\xE2\x82\xAC \xC3\xA9"), "\xE2\x82\xAC \xC3\xA9");  // euro sign, e acute
+    EXPECT_EQ(replaceStrokeLetters("\xC3"), "\xC3");                // truncated
+    EXPECT_EQ(replaceStrokeLetters("\xC3\xC3\xB8"), "\xC3o");       // lead without trail, then o with stroke
+    EXPECT_EQ(replaceStrokeLetters(std::string_view("a\0b", 3)), std::string("a\0b", 3));
+}
+
 struct FoldCase {
     const char* input;
     const char* folded;
@@ -121,6 +135,12 @@ INSTANTIATE_TEST_SUITE_P(Letters, TextFolding,
                                            FoldCase{"\xC3\x85NGSTR\xC3\x96M", "angstrom"},
                                            FoldCase{"Stra\xC3\x9F" "e", "strasse"},      // ß
                                            FoldCase{"\xC5\x81\xC3\xB3" "d\xC5\xBA", "lodz"},
+                                           // Every letter with a stroke or a bar, capital and small.
+                                           FoldCase{"\xC3\x98\xC3\xB8\xC4\x90\xC4\x91\xC4\xA6\xC4\xA7\xC5\x81\xC5\x82"
+                                                    "\xC5\xA6\xC5\xA7\xC6\x80\xC6\x97\xC9\xA8\xC6\xB5\xC6\xB6",
+                                                    "ooddhhllttbiizz"},
+                                           FoldCase{"\xC7\xBE\xC7\xBF", "oo"},  // with stroke and acute
+                                           FoldCase{"\xC3\xB8\xCC\x81", "o"},   // o with stroke + U+0301
                                            FoldCase{"ABC xyz", "abc xyz"}));
 
 TEST(TextTrim, RemovesUnicodeWhitespaceAtBothEnds) {

@@ -8,7 +8,8 @@
 namespace hotword::platform {
 
 // Case- and diacritic-insensitive folding under the given locale: letters
-// a-z with or without marks, in either case, come out as plain a-z.
+// a-z with or without marks, in either case, come out as plain a-z. Letters
+// with a stroke or a bar (ø, ł, đ, ħ; stroke_letters.h) count as marked.
 std::string foldCaseAndDiacritics(std::string_view text, const char* localeIdentifier);
 
 // The standard, locale-independent Unicode lowercase mapping.

@@ -34,6 +34,9 @@ public:
     virtual void enable() = 0;
     // Runs the main run loop; returns only if the loop is stopped.
     virtual void run() = 0;
+    // Makes run() return, from any thread, also when it has not started
+    // yet (it then returns at once).
+    virtual void stop() = 0;
 };
 
 // A serial queue: work items run one at a time, in submission order, off the

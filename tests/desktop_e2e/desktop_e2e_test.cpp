@@ -7,10 +7,13 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
+#include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <unistd.h>
 
 #include "child_process.h"
 
@@ -59,6 +62,49 @@ std::pair<int, int> windowOrigin() {
 bool windowUnmapped() {
     const auto result = testsupport::runToEnd({"/usr/bin/xwininfo", "-name", "keychord e2e"});
     return result.output.find("IsUnMapped") != std::string::npos;
+}
+
+// A process id the desktop session exported, or 0.
+pid_t sessionPid(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? static_cast<pid_t>(std::atol(value)) : 0;
+}
+
+// Resident memory of a process, in kB (0 when unknown).
+long residentKb(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    }
+    return 0;
+}
+
+// The accessibility bus daemon: the launcher's dbus-daemon child.
+pid_t accessibilityBusPid() {
+    const pid_t launcher = sessionPid("DESKTOP_ATSPI_LAUNCHER_PID");
+    pid_t found = 0;
+    DIR* proc = ::opendir("/proc");
+    if (!proc) return 0;
+    while (const dirent* entry = ::readdir(proc)) {
+        const pid_t pid = static_cast<pid_t>(std::atol(entry->d_name));
+        if (pid <= 0) continue;
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        const std::size_t close = text.rfind(')');
+        if (close == std::string::npos || text.find("(dbus-daemon)") == std::string::npos) continue;
+        std::istringstream rest(text.substr(close + 2));
+        char state = 0;
+        long parent = 0;
+        rest >> state >> parent;
+        if (parent == launcher) found = pid;
+    }
+    ::closedir(proc);
+    return found;
+}
+
+long long millisecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
 }
 
 class DesktopE2e : public ::testing::Test {
@@ -174,6 +220,129 @@ TEST_F(DesktopE2e, StoppedApplicationCostsAboutHalfASecond) {
     // Once it answers again, so do the frames.
     focus("filled");
     EXPECT_TRUE(frameIn(press(), "inputFrame"));
+}
+
+// Ctrl+Z and background reads and writes from a terminal stop nothing: the
+// keyboard would go with the process.
+TEST_F(DesktopE2e, JobControlSignalsDoNotStopTheProbe) {
+    for (int signalNumber : {SIGTSTP, SIGTTIN, SIGTTOU}) probe_->sendSignal(signalNumber);
+    focus("filled");
+    EXPECT_TRUE(frameIn(press(), "inputFrame"));
+}
+
+// Another application moves the focus very many times: the probe follows
+// the events as they come, so neither it nor the accessibility bus keeps a
+// backlog, and the next press answers as usual. The number of moves is
+// KEYCHORD_FOCUS_FLOOD_MOVES (default 20000); the figures are recorded.
+TEST_F(DesktopE2e, FocusFloodFromAnotherWindowKeepsMemoryBounded) {
+    const char* wanted = std::getenv("KEYCHORD_FOCUS_FLOOD_MOVES");
+    const int moves = wanted ? std::atoi(wanted) : 20000;
+    focus("filled");
+    for (int i = 0; i < 5; ++i) press();
+    const pid_t bus = accessibilityBusPid();
+    ASSERT_GT(bus, 0);
+    const long probeBefore = residentKb(probe_->pid());
+    const long busBefore = residentKb(bus);
+
+    ChildProcess flood({GTK_TEST_WINDOW_PATH, "keychord flood"});
+    const auto ready = flood.readLine(20s);
+    ASSERT_TRUE(ready && ready->rfind("ready ", 0) == 0) << flood.standardError();
+    const auto floodStart = std::chrono::steady_clock::now();
+    flood.writeInput("flood " + std::to_string(moves) + "\n");
+    ASSERT_EQ(flood.readLine(600s), "flooded " + std::to_string(moves));
+    const long long floodMs = millisecondsSince(floodStart);
+
+    focus("filled");
+    const auto pressStart = std::chrono::steady_clock::now();
+    const std::string line = press();
+    const long long pressMs = millisecondsSince(pressStart);
+    EXPECT_TRUE(frameIn(line, "inputFrame")) << line;
+    std::this_thread::sleep_for(1s);
+    const long probeAfter = residentKb(probe_->pid());
+    const long busAfter = residentKb(bus);
+
+    std::printf("focus flood: %d moves in %lld ms; probe RSS %ld -> %ld kB; accessibility bus RSS %ld -> %ld kB; "
+                "next press %lld ms\n",
+                moves, floodMs, probeBefore, probeAfter, busBefore, busAfter, pressMs);
+    RecordProperty("moves", moves);
+    RecordProperty("probe_rss_kb_before", static_cast<int>(probeBefore));
+    RecordProperty("probe_rss_kb_after", static_cast<int>(probeAfter));
+    RecordProperty("bus_rss_kb_before", static_cast<int>(busBefore));
+    RecordProperty("bus_rss_kb_after", static_cast<int>(busAfter));
+    RecordProperty("next_press_ms", static_cast<int>(pressMs));
+    // Wide margins: the figures themselves are the measurement.
+    EXPECT_LT(probeAfter - probeBefore, 20 * 1024);
+    EXPECT_LT(busAfter - busBefore, 20 * 1024);
+    EXPECT_LT(pressMs, 2000);
+}
+
+// Faults of the desktop's services; each runs in a desktop session of its
+// own (they break it).
+class DesktopFaults : public ::testing::Test {
+protected:
+    // Stopped for the test, continued whatever happens.
+    struct StoppedProcess {
+        explicit StoppedProcess(pid_t pid) : pid(pid) { ::kill(pid, SIGSTOP); }
+        ~StoppedProcess() { ::kill(pid, SIGCONT); }
+        pid_t pid;
+    };
+
+    static std::pair<std::string, long long> timedPress(ChildProcess& probe) {
+        probe.writeInput("\n");
+        const auto start = std::chrono::steady_clock::now();
+        const auto line = probe.readLine(20s);
+        return {line.value_or("(no line) " + probe.standardError()), millisecondsSince(start)};
+    }
+};
+
+// The session bus does not answer from the start: the agent's start-up and
+// its exit statuses never wait on it, and a press still gets its line
+// within half a second.
+TEST_F(DesktopFaults, StoppedSessionBusAtStart) {
+    const pid_t bus = sessionPid("DESKTOP_SESSION_BUS_PID");
+    ASSERT_GT(bus, 0);
+    StoppedProcess stopped(bus);
+
+    if (::access("/dev/uinput", W_OK) != 0) {
+        // No keyboards to take here: the agent exits with status 2.
+        const auto start = std::chrono::steady_clock::now();
+        const auto result = testsupport::runToEnd({KEYCHORD_AGENT_PATH}, 20s);
+        const long long took = millisecondsSince(start);
+        EXPECT_EQ(result.status, 2);
+        EXPECT_EQ(result.error, "accessibility-permission-required\n");
+        EXPECT_LT(took, 500);
+        RecordProperty("exit_2_ms", static_cast<int>(took));
+    }
+
+    ChildProcess probe({KEYCHORD_PROBE_PATH});
+    for (int round = 0; round < 3; ++round) {
+        const auto [line, took] = timedPress(probe);
+        EXPECT_EQ(line.rfind("fn-space", 0), 0u) << line;
+        EXPECT_LT(took, 500) << "round " << round;
+        RecordProperty("press_ms_" + std::to_string(round), static_cast<int>(took));
+    }
+}
+
+// The X server goes away: the probe lives on and answers without frames.
+TEST_F(DesktopFaults, KilledXServer) {
+    ChildProcess window({GTK_TEST_WINDOW_PATH});
+    const auto ready = window.readLine(20s);
+    ASSERT_TRUE(ready && ready->rfind("ready ", 0) == 0) << window.standardError();
+    ChildProcess probe({KEYCHORD_PROBE_PATH});
+    const auto [before, beforeMs] = timedPress(probe);
+    EXPECT_TRUE(frameIn(before, "inputFrame")) << before;
+
+    const pid_t xvfb = sessionPid("DESKTOP_XVFB_PID");
+    ASSERT_GT(xvfb, 0);
+    ::kill(xvfb, SIGKILL);
+    std::this_thread::sleep_for(300ms);
+    for (int round = 0; round < 2; ++round) {
+        const auto [line, took] = timedPress(probe);
+        EXPECT_EQ(line, "fn-space\t{}") << "round " << round;
+        EXPECT_LT(took, 1000) << "round " << round;
+    }
+    EXPECT_FALSE(probe.waitForExit(0ms).has_value()) << probe.standardError();
+    EXPECT_EQ(probe.standardError(), "");
 }
 
 }  // namespace

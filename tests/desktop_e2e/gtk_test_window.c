@@ -8,9 +8,14 @@
  *                    window coordinates (caret "none" for the button)
  *   hide / show      unmap / map and activate the window; answers "hidden" /
  *                    "shown"
+ *   flood <n>        activate the window and move the focus n times between
+ *                    two entries, as fast as the main loop allows; answers
+ *                    "flooded <n>"
+ * The first argument, if any, is the window's title (default "keychord e2e").
  * The window prints "ready <pid>" once it is mapped and active. */
 #include <gtk/gtk.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -131,6 +136,25 @@ static gboolean reportReady(gpointer data) {
     return G_SOURCE_REMOVE;
 }
 
+static int floodLeft, floodTotal;
+
+/* A batch of focus moves per main-loop turn, so the accessibility bridge
+ * sends its events meanwhile. */
+static gboolean floodFocus(gpointer data) {
+    (void)data;
+    if (!gtk_window_is_active(GTK_WINDOW(window))) {
+        gtk_window_present(GTK_WINDOW(window));
+        return G_SOURCE_CONTINUE;
+    }
+    for (int i = 0; i < 100 && floodLeft > 0; ++i, --floodLeft) {
+        gtk_widget_grab_focus(floodLeft % 2 ? empty : filled);
+    }
+    if (floodLeft > 0) return G_SOURCE_CONTINUE;
+    printf("flooded %d\n", floodTotal);
+    fflush(stdout);
+    return G_SOURCE_REMOVE;
+}
+
 static gboolean onCommand(GIOChannel *channel, GIOCondition condition, gpointer data) {
     (void)condition;
     (void)data;
@@ -162,6 +186,10 @@ static gboolean onCommand(GIOChannel *channel, GIOCondition condition, gpointer 
             printf("unknown %s\n", name);
             fflush(stdout);
         }
+    } else if (g_str_has_prefix(line, "flood ")) {
+        floodTotal = floodLeft = atoi(line + 6);
+        gtk_window_present(GTK_WINDOW(window));
+        g_idle_add(floodFocus, NULL);
     } else if (!strcmp(line, "hide")) {
         gtk_widget_hide(window);
         printf("hidden\n");
@@ -186,7 +214,7 @@ int main(int argc, char **argv) {
     g_object_set(gtk_settings_get_default(), "gtk-entry-select-on-focus", FALSE, "gtk-cursor-blink", FALSE, NULL);
 
     window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    gtk_window_set_title(GTK_WINDOW(window), "keychord e2e");
+    gtk_window_set_title(GTK_WINDOW(window), argc > 1 ? argv[1] : "keychord e2e");
     gtk_window_set_default_size(GTK_WINDOW(window), 520, 400);
     gtk_window_move(GTK_WINDOW(window), 40, 30);
     g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), NULL);

@@ -151,6 +151,20 @@ const ExpectedEntry expectedEntries[] = {
 INSTANTIATE_TEST_SUITE_P(BundleKeys, InfoPlistEntry, ::testing::ValuesIn(expectedEntries),
                          [](const ::testing::TestParamInfo<ExpectedEntry>& info) { return std::string(info.param.key); });
 
+// The entitlements the install signs hotword-agent with under the hardened
+// runtime: the microphone and nothing else. No App Sandbox either: a sandboxed
+// process cannot use the accessibility interface of other applications.
+TEST(Entitlements, GrantOnlyTheMicrophone) {
+    const std::string text = readFile(HOTWORD_ENTITLEMENTS);
+    ASSERT_FALSE(text.empty()) << "cannot read " << HOTWORD_ENTITLEMENTS;
+    plist::Entries entries;
+    std::string error;
+    ASSERT_TRUE(plist::readDictionary(text, &entries, &error)) << error;
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].first, "com.apple.security.device.audio-input");
+    EXPECT_EQ(entries[0].second.type, "true");
+}
+
 // The reader must reject what a property-list parser rejects, or the checks
 // above prove nothing.
 struct Malformed {

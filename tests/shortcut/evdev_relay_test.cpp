@@ -4,15 +4,19 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <string>
 #include <poll.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
+#include "evdev_event_tap.h"
 #include "evdev_relay.h"
 #include "key_codes.h"
+#include "line_queue.h"
 
 namespace {
 
@@ -95,8 +99,12 @@ protected:
     }
 
     // Closes the keyboards, waits for the loop to end and returns what
-    // reached the virtual keyboard.
-    Bytes finish() {
+    // reached the virtual keyboard before they closed. The releases the
+    // relay makes for keys still held when a keyboard goes (events with no
+    // time of their own) are kept apart in releasedAtEnd_.
+    // With `stopFirst` the loop is stopped instead, then the keyboards close.
+    Bytes finish(bool stopFirst = false) {
+        if (stopFirst) relay_->stop();
         for (auto& keyboard : keyboards_) keyboard.closeWrite();
         thread_.join();
         output_.closeWrite();
@@ -104,8 +112,16 @@ protected:
         std::uint8_t buffer[4096];
         ssize_t got;
         while ((got = ::read(output_.read, buffer, sizeof buffer)) > 0) all.insert(all.end(), buffer, buffer + got);
+        std::vector<input_event> events(all.size() / sizeof(input_event));
+        if (!events.empty()) std::memcpy(events.data(), all.data(), events.size() * sizeof(input_event));
+        std::size_t relayed = events.size();
+        while (relayed > 0 && events[relayed - 1].input_event_sec == 0) --relayed;
+        releasedAtEnd_.assign(events.begin() + static_cast<std::ptrdiff_t>(relayed), events.end());
+        all.resize(relayed * sizeof(input_event));
         return all;
     }
+
+    std::vector<input_event> releasedAtEnd_;
 
     // Waits until the virtual keyboard has received `expected` bytes.
     Bytes readOutput(std::size_t expected) {
@@ -369,6 +385,152 @@ TEST_F(RelayFixture, StopEndsTheLoop) {
     relay_->stop();
     thread_.join();
     SUCCEED();
+}
+
+// Faults of the relay's surroundings. When a keyboard goes (unplugged, a
+// Bluetooth drop) its own releases never come: every key it holds down on
+// the virtual keyboard is released there, with a report, except keys it
+// swallowed. The same when the loop is stopped (the agent ends).
+struct EndCase {
+    const char* name;
+    std::vector<std::uint16_t> pressed;   // in order; Space after Fn is swallowed
+    bool stopped;                         // the loop is stopped rather than the keyboard closed
+    std::vector<std::uint16_t> released;  // in code order
+};
+
+class RelayEndTest : public RelayFixture, public ::testing::WithParamInterface<EndCase> {};
+
+TEST_P(RelayEndTest, KeysHeldWhenTheKeyboardGoesAreReleased) {
+    start(1);
+    Bytes input;
+    std::size_t passing = 0;
+    for (std::uint16_t code : GetParam().pressed) {
+        const Bytes down = keyFrame(code, 1);
+        input.insert(input.end(), down.begin(), down.end());
+        if (code != KEY_SPACE) passing += down.size();
+    }
+    keyboards_[0].put(input);
+    readOutput(passing);  // relayed before the end comes
+
+    EXPECT_EQ(finish(GetParam().stopped), Bytes());
+    std::vector<std::uint16_t> released;
+    for (const auto& event : releasedAtEnd_) {
+        if (event.type == EV_KEY) {
+            EXPECT_EQ(event.value, 0) << event.code;
+            released.push_back(event.code);
+        }
+    }
+    EXPECT_EQ(released, GetParam().released);
+    if (!released.empty()) {
+        ASSERT_EQ(releasedAtEnd_.size(), released.size() + 1);
+        EXPECT_EQ(releasedAtEnd_.back().type, EV_SYN);
+        EXPECT_EQ(releasedAtEnd_.back().code, SYN_REPORT);
+    } else {
+        EXPECT_TRUE(releasedAtEnd_.empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, RelayEndTest,
+    ::testing::Values(EndCase{"closedWithShiftAndAHeld", {KEY_LEFTSHIFT, KEY_A}, false, {KEY_A, KEY_LEFTSHIFT}},
+                      EndCase{"closedWithFnSpaceHeld", {KEY_FN, KEY_SPACE}, false, {KEY_FN}},
+                      EndCase{"closedWithNothingHeld", {}, false, {}},
+                      EndCase{"stoppedWithShiftAndAHeld", {KEY_LEFTSHIFT, KEY_A}, true, {KEY_A, KEY_LEFTSHIFT}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A host that never reads standard output while debug lines are on: the
+// relay hands each key-down's line to the line queue (as the monitor does)
+// and goes on relaying; lines beyond the queue's backlog are dropped and
+// counted, those written stay in order.
+TEST_F(RelayFixture, HostThatNeverReadsDebugLinesDoesNotStopTheKeyboard) {
+    constexpr int keyDowns = 10000;
+    Pipe host;
+    std::FILE* hostEnd = ::fdopen(::dup(host.write), "w");
+    ASSERT_NE(hostEnd, nullptr);
+    host.closeWrite();
+    keychord::LineQueue::Limits limits;
+    limits.debugBacklog = 1000;
+    auto lines = std::make_unique<keychord::LineQueue>(hostEnd, limits);
+    int counted = 0;
+    keyboards_.resize(1);
+    relay_ = std::make_unique<EvdevRelay>(std::vector<int>{keyboards_[0].read}, output_.write, DeviceControl{},
+                                          [&](const TapEvent& event) {
+                                              lines->writeDroppableLine("key=" + std::to_string(event.keyCode) +
+                                                                        " n=" + std::to_string(counted++));
+                                              return TapVerdict::pass;
+                                          });
+    ASSERT_TRUE(relay_->grabIdleKeyboards());
+    thread_ = std::thread([this] { relay_->run(); });
+
+    const Bytes down = keyFrame(KEY_A, 1), up = keyFrame(KEY_A, 0);
+    std::thread typing([&] {
+        for (int i = 0; i < keyDowns; ++i) keyboards_[0].put(concat({down, up}));
+    });
+    // Every frame reaches the virtual keyboard while nobody reads the host's pipe.
+    const Bytes relayed = readOutput(keyDowns * (down.size() + up.size()));
+    // A relay stuck on the host's pipe fails here rather than hang.
+    if (relayed.size() < keyDowns * (down.size() + up.size())) {
+        ::close(host.read);
+        host.read = -1;
+    }
+    typing.join();
+    EXPECT_EQ(relayed.size(), keyDowns * (down.size() + up.size()));
+    EXPECT_EQ(finish(), Bytes());
+    EXPECT_EQ(counted, keyDowns);
+    EXPECT_GT(lines->droppedDebugLines(), 0u);
+
+    // Now the host reads: what was kept comes in order, nothing mixed.
+    std::thread reader([&host] {
+        std::string text;
+        char buffer[4096];
+        ssize_t got;
+        while ((got = ::read(host.read, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(got));
+        int previous = -1;
+        std::size_t at = 0, count = 0;
+        while (at < text.size()) {
+            const std::size_t end = text.find('\n', at);
+            ASSERT_NE(end, std::string::npos);
+            const std::string line = text.substr(at, end - at);
+            ASSERT_EQ(line.rfind("key=0 n=", 0), 0u) << line;
+            const int n = std::stoi(line.substr(8));
+            EXPECT_GT(n, previous);
+            previous = n;
+            at = end + 1;
+            ++count;
+        }
+        EXPECT_GT(count, 0u);
+    });
+    const std::uint64_t dropped = lines->droppedDebugLines();
+    lines.reset();  // writes what waits
+    std::fclose(hostEnd);
+    reader.join();
+    EXPECT_LT(dropped, static_cast<std::uint64_t>(keyDowns));
+}
+
+// Nodes the tap takes: keyboards that report nothing the virtual keyboard
+// cannot replay. A keyboard with a touchpad or switches on the same node is
+// left to the desktop, so none of its events is lost.
+TEST(TappedDevices, OnlyPlainKeyboardsAreTaken) {
+    struct Case {
+        const char* name;
+        std::vector<int> types;
+        bool spaceOrFn;
+        const char* device;
+        bool taken;
+    } cases[] = {
+        {"keyboard", {EV_SYN, EV_KEY, EV_MSC, EV_LED, EV_REP}, true, "AT keyboard", true},
+        {"keyboardWithPointingStick", {EV_SYN, EV_KEY, EV_MSC, EV_REL}, true, "combo", true},
+        {"keyboardWithTouchpad", {EV_SYN, EV_KEY, EV_MSC, EV_ABS}, true, "combo", false},
+        {"keyboardWithSwitches", {EV_SYN, EV_KEY, EV_SW}, true, "combo", false},
+        {"keysWithoutSpaceOrFn", {EV_SYN, EV_KEY}, false, "power button", false},
+        {"noKeys", {EV_SYN, EV_REL}, true, "mouse", false},
+        {"ownVirtualKeyboard", {EV_SYN, EV_KEY, EV_MSC}, true, "keychord virtual keyboard", false},
+    };
+    for (const auto& c : cases) {
+        std::bitset<EV_CNT> types;
+        for (int type : c.types) types.set(static_cast<std::size_t>(type));
+        EXPECT_EQ(isTappedKeyboard(types, c.spaceOrFn, c.device), c.taken) << c.name;
+    }
 }
 
 }  // namespace

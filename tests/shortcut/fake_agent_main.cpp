@@ -13,15 +13,18 @@
 //   key <type> <code> <autorepeat> <flags>
 //
 // After the last event the run loop keeps running until the process is
-// ended, as the real one does.
+// ended, as the real one does, or until the host has gone.
 #include <chrono>
 #include <cstdint>
 #include <iostream>
 #include <memory>
+#include <csignal>
 #include <optional>
+#include <poll.h>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "fake_platform.h"
@@ -58,9 +61,19 @@ Setup readSetup() {
     return setup;
 }
 
-std::optional<TapEvent> readEvent() {
+// The next line of standard input, or nothing when it has ended or the tap
+// has been stopped (the host has gone) while waiting for it.
+bool nextLine(const FakeEventTap& tap, std::string& line) {
+    while (std::cin.rdbuf()->in_avail() <= 0 && !tap.stopped()) {
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        if (::poll(&input, 1, 50) > 0) break;
+    }
+    return !tap.stopped() && std::getline(std::cin, line);
+}
+
+std::optional<TapEvent> readEvent(const FakeEventTap& tap) {
     std::string line;
-    while (std::getline(std::cin, line)) {
+    while (nextLine(tap, line)) {
         std::istringstream words(line);
         std::string word;
         TapEvent event;
@@ -98,11 +111,19 @@ void buildTextField(FakeAccessibility& ax, int delayMs) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv, argv + argc);
+    // Reading the script never waits for standard output to be read, and a
+    // host that closes standard output ends the agent through the host
+    // watch, as on Linux.
+    std::cin.tie(nullptr);
+    // Standard input gets a buffer of its own, so that what it holds is
+    // known before waiting for more.
+    std::ios::sync_with_stdio(false);
+    std::signal(SIGPIPE, SIG_IGN);
     const Setup setup = readSetup();
     FakePlatform fake;
     fake.eventTap->setTrusted(setup.trusted);
     fake.eventTap->setCreationFails(!setup.tapCreatable);
-    fake.eventTap->setEventSource(readEvent);
+    fake.eventTap->setEventSource([&tap = *fake.eventTap] { return readEvent(tap); });
     fake.eventTap->setKeepRunningAfterScript(true);
     if (setup.textField) buildTextField(*fake.accessibility, setup.delayMs);
     Platform platform = fake.ports();

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <csignal>
@@ -201,6 +204,94 @@ TEST_F(FakeAgent, ConcurrentDebugAndShortcutLinesNeverMix) {
     child->sendSignal(SIGTERM);
     EXPECT_EQ(child->waitForExit(lineTimeout), -SIGTERM);
     EXPECT_EQ(child->standardError(), "");  // a sanitizer build reports here
+}
+
+// A host that stops reading standard output while debug lines are on: the
+// tap goes on taking events (here: reading its script) rather than wait for
+// the reader; debug lines beyond the writer's backlog are dropped, and once
+// the host reads again the press that follows still gets its line, after
+// the debug lines kept, in order.
+TEST_F(FakeAgent, HostThatStopsReadingNeverStopsTheTap) {
+    constexpr int keyDowns = 40000;
+    std::string events;
+    for (int i = 0; i < keyDowns; ++i) events += key(10, i % 100, 0, 0);
+    auto child = start({"--debug"}, "");
+    std::atomic<bool> written{false};
+    std::thread writer([&] {
+        child->writeInput(events);
+        written = true;
+    });
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (!written && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
+    if (!written) child->sendSignal(SIGKILL);  // ends the blocked write
+    writer.join();
+    ASSERT_TRUE(written) << "the tap stopped taking events while standard output was not read";
+
+    child->writeInput(fnSpace);
+    expectLine(*child, "ready");
+    int debugLines = 0;
+    int previous = -1;
+    for (;;) {
+        const auto line = child->readLine(lineTimeout);
+        ASSERT_TRUE(line.has_value()) << debugLines << " debug lines, then nothing";
+        if (line->rfind("fn-space", 0) == 0) {
+            EXPECT_EQ(*line, textFieldLine(1));
+            break;
+        }
+        ASSERT_TRUE(isDebugLine(*line)) << *line;
+        ++debugLines;
+        const int code = std::stoi(line->substr(4));
+        if (code != 49) {
+            // Codes come round in order, 0 to 99, as many times as kept.
+            EXPECT_TRUE(previous == -1 || code != previous) << *line;
+            previous = code;
+        }
+    }
+    EXPECT_GT(debugLines, 1000);
+    EXPECT_LT(debugLines, keyDowns);  // some were dropped
+    RecordProperty("debug_lines_kept", debugLines);
+}
+
+// The host has gone: the agent ends with status 0, whichever way it went.
+TEST_F(FakeAgent, HostThatClosesStandardOutputEndsTheAgentWithStatus0) {
+    auto child = start({}, "");
+    expectLine(*child, "ready");
+    const auto start = std::chrono::steady_clock::now();
+    child->closeOutput();
+    EXPECT_EQ(child->waitForExit(10s), 0);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, 3s);
+    RecordProperty("exit_ms", static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+}
+
+TEST_F(FakeAgent, ParentThatIsKilledEndsTheAgentWithStatus0) {
+    // The agent is started by a shell, which is then killed; this test
+    // process adopts the orphan, so that its exit status can be read.
+    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    ChildProcess parent({"/bin/sh", "-c", "\"$0\" & echo \"$!\"; wait", KEYCHORD_AGENT_FAKE_PATH});
+    const auto pidLine = parent.readLine(lineTimeout);
+    ASSERT_TRUE(pidLine.has_value());
+    const pid_t agent = static_cast<pid_t>(std::stol(*pidLine));
+    ASSERT_EQ(parent.readLine(lineTimeout), "ready");  // the agent's own line
+    parent.sendSignal(SIGKILL);
+    ASSERT_EQ(parent.waitForExit(lineTimeout), -SIGKILL);
+
+    const auto start = std::chrono::steady_clock::now();
+    int status = -1;
+    pid_t reaped = 0;
+    while ((reaped = ::waitpid(agent, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() - start < 10s) {
+        std::this_thread::sleep_for(10ms);
+    }
+    const auto took = std::chrono::steady_clock::now() - start;
+    if (reaped == 0) {
+        ::kill(agent, SIGKILL);
+        ::waitpid(agent, &status, 0);
+        FAIL() << "the agent outlived its parent";
+    }
+    ASSERT_EQ(reaped, agent);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_LT(took, 3s);
+    RecordProperty("exit_ms", static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
 }
 
 #ifdef KEYCHORD_AGENT_PATH

@@ -4,11 +4,20 @@
 #include <vector>
 
 #include "fake_platform.h"
+#include "line_queue.h"
 #include "monitor.h"
 #include "shortcut_payload.h"
 
 namespace keychord {
 namespace {
+
+// What reached standard output once the line writer has written every line
+// handed to it.
+std::string capturedStdout() {
+    keychord::standardOutputLines().waitUntilWritten();
+    return ::testing::internal::GetCapturedStdout();
+}
+
 
 using platform::FakePlatform;
 using platform::TapEvent;
@@ -39,7 +48,7 @@ TEST_F(MonitorStart, NotTrustedStopsBeforeTheTap) {
     fake.eventTap->setTrusted(false);
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(runMonitorProcess({"keychord-agent"}, ports), 2);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(capturedStdout(), "");
     EXPECT_EQ(fake.eventTap->calls(), (std::vector<std::string>{"isProcessTrusted"}));
 }
 
@@ -47,7 +56,7 @@ TEST_F(MonitorStart, TapThatCannotBeCreatedStopsBeforeReady) {
     fake.eventTap->setCreationFails(true);
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(runMonitorProcess({"keychord-agent"}, ports), 1);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(capturedStdout(), "");
     EXPECT_EQ(fake.eventTap->calls(), (std::vector<std::string>{"isProcessTrusted", "create"}));
 }
 
@@ -56,7 +65,7 @@ TEST_F(MonitorStart, AttachesEnablesSaysReadyThenRuns) {
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(runMonitorProcess({"keychord-agent"}, ports), 0);
     fake.emissionQueue->waitUntilIdle();
-    const std::string output = ::testing::internal::GetCapturedStdout();
+    const std::string output = capturedStdout();
 
     // No frontmost application in the empty tree: each press reports no frames.
     const std::string line = shortcutLine({}) + "\n";
@@ -75,7 +84,7 @@ TEST_F(MonitorStart, CallbackOutlivingTheMonitorDoesNothing) {
     EXPECT_EQ(fake.eventTap->deliver(fnSpace), TapVerdict::pass);
     EXPECT_EQ(fake.eventTap->deliver(disabledByTimeout), TapVerdict::pass);
     fake.emissionQueue->waitUntilIdle();
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "ready\n");
+    EXPECT_EQ(capturedStdout(), "ready\n");
     EXPECT_EQ(fake.eventTap->calls().back(), "run");
 }
 
@@ -105,7 +114,7 @@ TEST(EmitShortcut, WritesOneLineForTheFocus) {
 
     ::testing::internal::CaptureStdout();
     emitShortcut(ax);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(capturedStdout(),
               "fn-space\t{\"inputFrame\":{\"x\":10,\"y\":20,\"width\":30,\"height\":40}}\n");
     EXPECT_EQ(ax.counts().liveReferences, 0);
 }

@@ -33,8 +33,8 @@ public:
 
     void writeInput(const std::string& text);
     void closeInput();
-    // Closes the test's end of the child's standard output, as a host that
-    // goes away would.
+    // Closes this end of the child's standard output, as a host that has
+    // gone does.
     void closeOutput();
     void sendSignal(int signalNumber);
 

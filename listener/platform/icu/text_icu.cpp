@@ -4,6 +4,7 @@
 #include <unicode/unistr.h>
 #include <unicode/locid.h>
 
+#include "../stroke_letters.h"
 #include "../text.h"
 
 namespace hotword::platform {
@@ -23,29 +24,6 @@ std::string asciiLowercase(std::string_view text) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
     return out;
-}
-
-// Latin letters whose mark is part of the letter itself and so survives
-// canonical decomposition ("o with stroke" and the like).
-UChar32 stripInseparableMark(UChar32 c) {
-    switch (c) {
-        case 0x00D8: return 'O';  // Ø
-        case 0x00F8: return 'o';  // ø
-        case 0x0110: return 'D';  // Đ
-        case 0x0111: return 'd';  // đ
-        case 0x0126: return 'H';  // Ħ
-        case 0x0127: return 'h';  // ħ
-        case 0x0141: return 'L';  // Ł
-        case 0x0142: return 'l';  // ł
-        case 0x0166: return 'T';  // Ŧ
-        case 0x0167: return 't';  // ŧ
-        case 0x0180: return 'b';  // ƀ
-        case 0x0197: return 'I';  // Ɨ
-        case 0x0268: return 'i';  // ɨ
-        case 0x01B5: return 'Z';  // Ƶ
-        case 0x01B6: return 'z';  // ƶ
-        default: return c;
-    }
 }
 
 std::string toUtf8(const icu::UnicodeString& text) {
@@ -75,7 +53,7 @@ std::string foldCaseAndDiacritics(std::string_view text, const char* /*localeIde
         const UChar32 c = decomposed.char32At(i);
         i += U16_LENGTH(c);
         if (u_charType(c) == U_NON_SPACING_MARK) continue;
-        stripped.append(stripInseparableMark(c));
+        stripped.append(static_cast<UChar32>(withoutStroke(static_cast<char32_t>(c))));
     }
     stripped.foldCase(U_FOLD_CASE_DEFAULT);
     icu::UnicodeString composed = nfc->normalize(stripped, status);

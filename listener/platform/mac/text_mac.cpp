@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "../stroke_letters.h"
 #include "../text.h"
 
 namespace hotword::platform {
@@ -95,7 +96,9 @@ std::string foldCaseAndDiacritics(std::string_view text, const char* localeIdent
         CFStringCreateWithCString(kCFAllocatorDefault, localeIdentifier, kCFStringEncodingUTF8));
     CFHolder<CFLocaleRef> locale(CFLocaleCreate(kCFAllocatorDefault, identifier.get()));
     CFStringFold(string.get(), kCFCompareCaseInsensitive | kCFCompareDiacriticInsensitive, locale.get());
-    return toUtf8(string.get());
+    // The fold strips marks that decompose (and so turns "ǿ" into "ø") but
+    // keeps the stroke letters.
+    return replaceStrokeLetters(toUtf8(string.get()));
 }
 
 std::string lowercase(std::string_view text) {

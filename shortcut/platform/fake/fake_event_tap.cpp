@@ -101,9 +101,27 @@ void FakeEventTap::run() {
         keepRunning = keepRunning_;
     }
     if (source) {
-        while (const std::optional<TapEvent> event = source()) deliver(*event);
+        while (!stopped()) {
+            const std::optional<TapEvent> event = source();
+            if (!event) break;
+            deliver(*event);
+        }
     }
-    while (keepRunning) std::this_thread::sleep_for(std::chrono::hours(1));
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (keepRunning) stoppedChanged_.wait(lock, [this] { return stopped_; });
+}
+
+void FakeEventTap::stop() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopped_ = true;
+    }
+    stoppedChanged_.notify_all();
+}
+
+bool FakeEventTap::stopped() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stopped_;
 }
 
 }  // namespace keychord::platform

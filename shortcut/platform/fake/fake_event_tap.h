@@ -1,5 +1,6 @@
 #pragma once
 
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -35,12 +36,16 @@ public:
     std::vector<std::string> calls() const;
     std::vector<TapVerdict> verdicts() const;
     bool enabled() const;
+    bool stopped() const;
 
     bool isProcessTrusted() override;
     bool create(TapCallback callback) override;
     void addToRunLoop() override;
     void enable() override;
     void run() override;
+    // Ends run() once the event being delivered has been handled; the
+    // event source is asked for no further event.
+    void stop() override;
 
 private:
     void record(const char* call);
@@ -50,6 +55,8 @@ private:
     bool creationFails_ = false;
     bool keepRunning_ = false;
     bool enabled_ = false;
+    bool stopped_ = false;
+    std::condition_variable stoppedChanged_;
     EventSource source_;
     TapCallback callback_;
     std::vector<std::string> calls_;

@@ -11,6 +11,12 @@ namespace {
 // answer" here, never the end of the process (Xlib's default).
 int ignoreError(Display*, XErrorEvent*) { return 0; }
 
+// A broken connection (the X server gone or restarting) is not the end of
+// the process either: Xlib's default handlers print a message and exit.
+// The query that meets it goes without an answer, and the next one
+// connects again.
+int ignoreConnectionError(Display*) { return 0; }
+
 // One 32-bit-format property value of the given type, or nothing.
 std::optional<unsigned long> cardinalProperty(Display* display, Window window, Atom property, Atom type) {
     Atom actualType = None;
@@ -29,14 +35,23 @@ std::optional<unsigned long> cardinalProperty(Display* display, Window window, A
 
 }  // namespace
 
-ActiveWindow::~ActiveWindow() {
+ActiveWindow::~ActiveWindow() { disconnect(); }
+
+void ActiveWindow::onConnectionBroken(Display*, void* self) { static_cast<ActiveWindow*>(self)->broken_ = true; }
+
+void ActiveWindow::disconnect() {
+    // After a broken connection Xlib only frees the display here.
     if (display_) XCloseDisplay(display_);
+    display_ = nullptr;
+    broken_ = false;
 }
 
 bool ActiveWindow::connect() {
     if (display_) return true;
+    XSetIOErrorHandler(ignoreConnectionError);
     display_ = XOpenDisplay(nullptr);
     if (!display_) return false;
+    XSetIOErrorExitHandler(display_, &ActiveWindow::onConnectionBroken, this);
     XSetErrorHandler(ignoreError);
     activeWindowAtom_ = XInternAtom(display_, "_NET_ACTIVE_WINDOW", False);
     pidAtom_ = XInternAtom(display_, "_NET_WM_PID", False);
@@ -45,6 +60,13 @@ bool ActiveWindow::connect() {
 
 std::optional<pid_t> ActiveWindow::ownerPid() {
     if (!connect()) return std::nullopt;
+    const auto pid = lookUpOwnerPid();
+    if (!broken_) return pid;
+    disconnect();
+    return std::nullopt;
+}
+
+std::optional<pid_t> ActiveWindow::lookUpOwnerPid() {
     const Window root = DefaultRootWindow(display_);
     if (const auto active = cardinalProperty(display_, root, activeWindowAtom_, XA_WINDOW)) {
         // Some window managers leave a window that was unmapped named as

@@ -19,11 +19,17 @@ public:
     // _NET_ACTIVE_WINDOW -> _NET_WM_PID when a window manager publishes the
     // active window; without one, the window holding the input focus (or its
     // nearest ancestor with a pid). Nothing when no window is active or the
-    // active one is not shown.
+    // active one is not shown. A broken connection gives nothing; the next
+    // call connects again.
     std::optional<pid_t> ownerPid();
 
 private:
     bool connect();
+    void disconnect();
+    std::optional<pid_t> lookUpOwnerPid();
+    static void onConnectionBroken(Display* display, void* self);
+
+    bool broken_ = false;
 
     Display* display_ = nullptr;
     unsigned long activeWindowAtom_ = 0;

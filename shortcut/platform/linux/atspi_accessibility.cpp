@@ -102,10 +102,14 @@ Element* elementOf(Ref ref) {
 
 }  // namespace
 
-AtspiAccessibility::AtspiAccessibility() = default;
+AtspiAccessibility::AtspiAccessibility(GMainContext* context)
+    : context_(context ? g_main_context_ref(context) : g_main_context_new()) {}
 
 AtspiAccessibility::~AtspiAccessibility() {
     if (lastFocused_) g_object_unref(lastFocused_);
+    // Once connected, the bus connection stays attached to the context for
+    // the rest of the process: its reference is kept for it.
+    if (!started_ || !available_) g_main_context_unref(context_);
     // The listener stays registered: AT-SPI keeps its own reference, and
     // deregistering would need the bus at exit.
 }
@@ -118,8 +122,7 @@ void AtspiAccessibility::start() {
     const int status = atspi_init();
     available_ = status == 0 || status == 1;
     if (!available_) return;
-    // Events wait on a context of our own, handled on this thread only.
-    context_ = g_main_context_new();
+    // Events wait on the context given, handled on this thread only.
     atspi_set_main_context(context_);
     focusListener_ = atspi_event_listener_new(&AtspiAccessibility::onFocusEvent, this, nullptr);
     GError* error = nullptr;
@@ -146,8 +149,9 @@ void AtspiAccessibility::onFocusEvent(AtspiEvent* event, void* self) {
 }
 
 void AtspiAccessibility::handleEvents() {
-    if (!context_) return;
-    while (g_main_context_iteration(context_, FALSE)) {
+    if (!available_) return;
+    // Bounded: under a flood of events a query still goes on.
+    for (int dispatched = 0; dispatched < 1000 && g_main_context_iteration(context_, FALSE); ++dispatched) {
     }
 }
 

@@ -30,15 +30,20 @@ typedef struct _GMainContext GMainContext;
 // two writes are not supported (their results are not read).
 //
 // Threads: AT-SPI is used from one thread only, the one that calls start()
-// and then every port operation (the emission queue's worker). No GLib main
-// loop runs; focus events wait on a private main context and are handled on
-// that thread when a query starts and after each call.
+// and then every port operation (AtspiThread's). Focus events arrive on the
+// main context given at construction (a private one otherwise); they are
+// handled whenever that thread dispatches it, and also when a query starts
+// and after each call.
 namespace keychord::platform::atspi {
 
 class AtspiAccessibility final : public Accessibility {
 public:
-    AtspiAccessibility();
+    // `context`: the main context that receives the bus messages (a new
+    // one when null); the object holds a reference to it.
+    explicit AtspiAccessibility(GMainContext* context = nullptr);
     ~AtspiAccessibility() override;
+    AtspiAccessibility(const AtspiAccessibility&) = delete;
+    AtspiAccessibility& operator=(const AtspiAccessibility&) = delete;
 
     // Connects to the accessibility bus and starts following focus events.
     // Done by the first query otherwise.

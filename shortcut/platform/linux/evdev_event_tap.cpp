@@ -39,13 +39,13 @@ std::string deviceName(int fd) {
     return name;
 }
 
-// A keyboard has a Space key or an Fn key.
 bool isKeyboard(int fd) {
     BitMask<EV_CNT> types;
     BitMask<KEY_CNT> keys;
     if (!readBits(fd, 0, &types) || !types.test(EV_KEY) || !readBits(fd, EV_KEY, &keys)) return false;
-    if (!keys.test(KEY_SPACE) && !keys.test(KEY_FN)) return false;
-    return deviceName(fd) != virtualDeviceName;
+    std::bitset<EV_CNT> typeSet;
+    for (std::size_t type = 0; type < EV_CNT; ++type) typeSet[type] = types.test(type);
+    return isTappedKeyboard(typeSet, keys.test(KEY_SPACE) || keys.test(KEY_FN), deviceName(fd));
 }
 
 std::vector<std::string> eventDevices(const std::string& directory) {
@@ -87,6 +87,21 @@ DeviceControl deviceControl() {
 }
 
 }  // namespace
+
+bool isTappedKeyboard(const std::bitset<EV_CNT>& eventTypes, bool hasSpaceOrFn, const std::string& name) {
+    if (!eventTypes.test(EV_KEY) || !hasSpaceOrFn || name == virtualDeviceName) return false;
+    // The virtual keyboard replays keys, scan codes, relative axes and
+    // lights. A node that also reports absolute axes (a touchpad) or
+    // switches is left to the desktop rather than have those lost.
+    for (std::size_t type = 0; type < EV_CNT; ++type) {
+        if (!eventTypes.test(type)) continue;
+        if (type != EV_SYN && type != EV_KEY && type != EV_MSC && type != EV_REL && type != EV_LED &&
+            type != EV_REP) {
+            return false;
+        }
+    }
+    return true;
+}
 
 EvdevEventTap::EvdevEventTap(EvdevTapOptions options) : options_(std::move(options)) {}
 
@@ -166,12 +181,13 @@ bool EvdevEventTap::create(TapCallback callback) {
     scan();
     if (!isProcessTrusted()) return false;
 
-    // The virtual keyboard offers every key, scan code, relative axis and
-    // light of the keyboards it stands in for. It has no repeat of its own:
-    // the keyboards' repeats pass through.
+    // The virtual keyboard offers every key, miscellaneous event (scan
+    // codes), relative axis and light of the keyboards it stands in for. It
+    // has no repeat of its own: the keyboards' repeats pass through.
     BitMask<KEY_CNT> keys;
     BitMask<REL_CNT> axes;
     BitMask<LED_CNT> lights;
+    BitMask<MSC_CNT> miscs;
     bool hasAxes = false;
     bool hasLights = false;
     for (int fd : keyboards_) {
@@ -179,7 +195,11 @@ bool EvdevEventTap::create(TapCallback callback) {
         BitMask<KEY_CNT> deviceKeys;
         BitMask<REL_CNT> deviceAxes;
         BitMask<LED_CNT> deviceLights;
+        BitMask<MSC_CNT> deviceMiscs;
         if (!readBits(fd, 0, &types)) continue;
+        if (types.test(EV_MSC) && readBits(fd, EV_MSC, &deviceMiscs)) {
+            for (std::size_t i = 0; i < std::size(miscs.words); ++i) miscs.words[i] |= deviceMiscs.words[i];
+        }
         if (readBits(fd, EV_KEY, &deviceKeys)) {
             for (std::size_t i = 0; i < std::size(keys.words); ++i) keys.words[i] |= deviceKeys.words[i];
         }
@@ -194,6 +214,11 @@ bool EvdevEventTap::create(TapCallback callback) {
     }
     bool ok = ::ioctl(uinput_, UI_SET_EVBIT, EV_SYN) == 0 && ::ioctl(uinput_, UI_SET_EVBIT, EV_KEY) == 0 &&
               ::ioctl(uinput_, UI_SET_EVBIT, EV_MSC) == 0 && ::ioctl(uinput_, UI_SET_MSCBIT, MSC_SCAN) == 0;
+    for (int misc = 0; ok && misc < MSC_CNT; ++misc) {
+        if (misc != MSC_SCAN && miscs.test(static_cast<std::size_t>(misc))) {
+            ok = ::ioctl(uinput_, UI_SET_MSCBIT, misc) == 0;
+        }
+    }
     for (int code = 1; ok && code < KEY_CNT; ++code) {
         if (keys.test(static_cast<std::size_t>(code)) || code <= KEY_MICMUTE) {
             ok = ::ioctl(uinput_, UI_SET_KEYBIT, code) == 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bitset>
 #include <memory>
 #include <linux/input.h>
 #include <string>
@@ -22,6 +23,13 @@ struct EvdevTapOptions {
     std::vector<std::string> onlyDevices;
 };
 
+// Whether an event device is one of the keyboards the tap takes: it has a
+// Space or an Fn key, is not the tap's own virtual keyboard, and reports
+// nothing the virtual keyboard cannot replay (keys, scan codes, relative
+// axes, lights). A node with absolute axes or switches (a keyboard with a
+// touchpad on the same node) is not taken.
+bool isTappedKeyboard(const std::bitset<EV_CNT>& eventTypes, bool hasSpaceOrFn, const std::string& name);
+
 class EvdevEventTap final : public EventTap {
 public:
     explicit EvdevEventTap(EvdevTapOptions options = {});
@@ -36,8 +44,9 @@ public:
     void addToRunLoop() override {}
     void enable() override {}
     void run() override;
-    // Ends run(); safe from any thread.
-    void stop();
+    // Ends run() (held keys released first); safe from any thread once
+    // create() has returned.
+    void stop() override;
 
     // The sysfs name of the virtual keyboard once created ("input12").
     const std::string& virtualKeyboardName() const { return virtualName_; }

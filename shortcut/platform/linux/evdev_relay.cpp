@@ -113,7 +113,12 @@ void EvdevRelay::run() {
             if (errno == EINTR) continue;
             return;
         }
-        if (watched[0].revents != 0) return;
+        if (watched[0].revents != 0) {
+            // Stopped: the keyboards go back to the desktop with no key of
+            // theirs left down on the virtual keyboard.
+            for (auto& keyboard : keyboards_) releaseHeldKeys(keyboard);
+            return;
+        }
         // Read in descriptor order; a keyboard that has gone is dropped.
         const std::size_t keyboardCount = keyboards_.size();
         std::vector<bool> gone(keyboardCount, false);
@@ -121,7 +126,11 @@ void EvdevRelay::run() {
             if (watched[i + 1].revents != 0 && !readFrom(keyboards_[i])) gone[i] = true;
         }
         for (std::size_t i = 0; i < keyboardCount; ++i) {
-            if (gone[i] && control_.gone) control_.gone(keyboards_[i].fd);
+            if (!gone[i]) continue;
+            // Its own releases never come (reads fail first): release here
+            // what it holds down, or the desktop would repeat it for ever.
+            releaseHeldKeys(keyboards_[i]);
+            if (control_.gone) control_.gone(keyboards_[i].fd);
         }
         std::size_t kept = 0;
         for (std::size_t i = 0; i < keyboardCount; ++i) {
@@ -201,6 +210,26 @@ void EvdevRelay::resynchronise(Keyboard& keyboard) {
         releases.push_back(release);
     }
     keyboard.held = held;
+    if (releases.empty()) return;
+    input_event report{};
+    report.type = EV_SYN;
+    report.code = SYN_REPORT;
+    releases.push_back(report);
+    writeAll(output_, releases.data(), releases.size() * sizeof(input_event));
+}
+
+void EvdevRelay::releaseHeldKeys(Keyboard& keyboard) {
+    std::vector<input_event> releases;
+    for (std::size_t code = 0; code < KEY_CNT; ++code) {
+        if (!keyboard.held.test(code) || keyboard.swallowed.test(code)) continue;
+        input_event release{};
+        release.type = EV_KEY;
+        release.code = static_cast<std::uint16_t>(code);
+        releases.push_back(release);
+    }
+    keyboard.held.reset();
+    keyboard.swallowed.reset();
+    keyboard.frame.clear();
     if (releases.empty()) return;
     input_event report{};
     report.type = EV_SYN;

@@ -57,7 +57,8 @@ public:
     void watch(int fd, std::function<bool()> onReadable);
 
     // Relays until stop() is called, or every keyboard has gone and nothing
-    // else is watched.
+    // else is watched. A keyboard that goes, and every keyboard when the
+    // loop is stopped, first has its held keys released on the output.
     void run();
     // Ends run(); safe from any thread and before run() starts.
     void stop();
@@ -79,6 +80,9 @@ private:
     void handleEvent(Keyboard& keyboard, const input_event& event);
     void finishFrame(Keyboard& keyboard);
     void resynchronise(Keyboard& keyboard);
+    // Releases, with one report, every key the keyboard holds down on the
+    // virtual keyboard (not those it swallowed).
+    void releaseHeldKeys(Keyboard& keyboard);
     bool passesKey(Keyboard& keyboard, const input_event& event);
     std::uint64_t flags() const;
 

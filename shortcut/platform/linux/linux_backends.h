@@ -10,9 +10,8 @@ namespace keychord::platform {
 
 // evdev keyboards relayed through a uinput virtual keyboard.
 std::shared_ptr<EventTap> makeLinuxEventTap();
-// AT-SPI2. It is used on the emission queue's thread only, and connects
-// there at once (the queue's first work item), so focus is followed from
-// the start.
-std::shared_ptr<Accessibility> makeLinuxAccessibility(SerialQueue& emissionQueue);
+// AT-SPI2 on a thread of its own, which connects at once, so focus is
+// followed from the start.
+std::shared_ptr<Accessibility> makeLinuxAccessibility();
 
 }  // namespace keychord::platform

@@ -1,3 +1,4 @@
+#include <csignal>
 #include <memory>
 
 #include "linux_backends.h"
@@ -7,8 +8,13 @@
 namespace keychord::platform {
 
 Platform makeSystemPlatform() {
+    // The agent holds the keyboards: it must never stop. Job control from a
+    // terminal (Ctrl+Z, background reads and writes) is ignored, and a host
+    // that closes its end of standard output ends the agent through the
+    // host watch, not through SIGPIPE.
+    for (int signalNumber : {SIGTSTP, SIGTTIN, SIGTTOU, SIGPIPE}) std::signal(signalNumber, SIG_IGN);
     auto emissionQueue = std::make_shared<WorkerQueue>();
-    return Platform{makeLinuxAccessibility(*emissionQueue), makeLinuxEventTap(), emissionQueue};
+    return Platform{makeLinuxAccessibility(), makeLinuxEventTap(), emissionQueue};
 }
 
 }  // namespace keychord::platform

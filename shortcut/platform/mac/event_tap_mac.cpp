@@ -1,6 +1,7 @@
 // The keyboard event tap on Quartz event services and the main run loop, and
 // the accessibility trust check.
 #include <ApplicationServices/ApplicationServices.h>
+#include <dispatch/dispatch.h>
 
 #include <utility>
 
@@ -69,6 +70,12 @@ public:
     }
 
     void run() override { CFRunLoopRun(); }
+
+    // Through the main queue, which the main run loop serves: a stop asked
+    // for before the loop runs takes effect as soon as it does.
+    void stop() override {
+        dispatch_async_f(dispatch_get_main_queue(), nullptr, [](void*) { CFRunLoopStop(CFRunLoopGetMain()); });
+    }
 
 private:
     CFMachPortRef tap_ = nullptr;
