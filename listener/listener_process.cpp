@@ -26,6 +26,25 @@ ListenerProcess startListenerProcess(const CommandLine& commandLine, const platf
     });
     process.terminationSource->resume();
 
+    // A host that has gone (crashed, or closed its end of the pipe) reads no
+    // more lines: the agent stops listening and exits 0, without a line. The
+    // watch calls from a thread of its own; the work is done on the main
+    // queue like that of the other ways out.
+    // The callback is handed to the process services themselves: it holds
+    // them weakly.
+    const std::weak_ptr<platform::MainQueue> weakQueue = backend.mainQueue;
+    const std::weak_ptr<platform::ProcessServices> weakServices = services;
+    backend.process->watchHost([weakQueue, weakListener, weakServices] {
+        const auto mainQueue = weakQueue.lock();
+        if (!mainQueue) return;
+        mainQueue->async([weakListener, weakServices] {
+            const auto processServices = weakServices.lock();
+            if (!processServices) return;
+            if (const auto listener = weakListener.lock()) listener->stop();
+            processServices->exitProcess(0);
+        });
+    });
+
     if (commandLine.controlFilePath) {
         process.controlFileTimer->schedule(controlFileCheckInterval, controlFileCheckInterval, 0);
         // Only existence counts; an empty path names nothing.

@@ -22,8 +22,8 @@ struct ListenerProcess {
 inline constexpr double controlFileCheckInterval = 0.5;
 
 // Start-up of a listener run, up to the main loop: creates the listener, sets
-// up SIGTERM and the control-file check (both stop the listener and exit 0
-// without a line), prints "status:pid:<pid>" and starts the permission
+// up SIGTERM, the host watch and the control-file check (each stops the
+// listener and exits 0 without a line), prints "status:pid:<pid>" and starts the permission
 // sequence.
 ListenerProcess startListenerProcess(const CommandLine& commandLine, const platform::Platform& backend,
                                      LineSink printLine = defaultLineSink());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace hotword::platform {
@@ -15,6 +16,10 @@ public:
     virtual void ignoreSignal(int signalNumber) = 0;
     // True when anything (file, directory, ...) exists at the path.
     virtual bool fileExists(const std::string& path) = 0;
+    // Calls onGone once, from a thread of its own, when the host that started
+    // the process has gone (its end of standard output closed, or the parent
+    // exited). Nothing is called while the host is there.
+    virtual void watchHost(std::function<void()> onGone) = 0;
     [[noreturn]] virtual void exitProcess(int status) = 0;
 };
 

@@ -1,5 +1,5 @@
-// Runs the real hotword-agent as a listener and ends it the two ways the
-// host can: SIGTERM and removing the control file.
+// Runs the real hotword-agent as a listener and ends it the ways the host
+// can: SIGTERM, removing the control file, and going away.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -7,6 +7,10 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <thread>
+
+#include <sys/prctl.h>
+#include <sys/wait.h>
 
 #include "child_process.h"
 
@@ -117,6 +121,59 @@ TEST(ListenerLifecycle, DirectoryAsControlFileKeepsRunning) {
 
     agent.sendSignal(SIGTERM);
     EXPECT_EQ(agent.waitForExit(exitTimeout), 0);
+}
+
+// The host goes away: the agent exits 0 by itself, whatever state it is idle in.
+TEST(ListenerLifecycle, HostClosingItsEndOfThePipeEndsTheAgent) {
+    testsupport::ChildProcess agent(agentArguments({}));
+    expectStartUpLines(agent);
+    ASSERT_TRUE(isStatusLine(agent.readLine(lineTimeout)));
+
+    agent.closeOutput();
+    EXPECT_EQ(agent.waitForExit(exitTimeout), 0);
+    EXPECT_EQ(agent.standardError(), "");
+}
+
+TEST(ListenerLifecycle, HostDyingEndsTheAgent) {
+    // The agent is reparented to this process when its parent dies, so that
+    // its exit status can be read.
+    struct Subreaper {
+        Subreaper() { prctl(PR_SET_CHILD_SUBREAPER, 1); }
+        ~Subreaper() { prctl(PR_SET_CHILD_SUBREAPER, 0); }
+    } subreaper;
+    testsupport::ChildProcess host({"/bin/sh", "-c", "\"$0\" & wait", HOTWORD_AGENT_PATH});
+    const auto pidLine = host.readLine(lineTimeout);
+    ASSERT_TRUE(pidLine && pidLine->rfind("status:pid:", 0) == 0);
+    const pid_t agentPid = std::stoi(pidLine->substr(11));
+    EXPECT_EQ(host.readLine(lineTimeout), "status:requesting-permission");
+    EXPECT_TRUE(isStatusLine(host.readLine(lineTimeout)));
+
+    host.sendSignal(SIGKILL);
+    EXPECT_EQ(host.waitForExit(exitTimeout), -SIGKILL);
+    int status = -1;
+    pid_t done = 0;
+    const auto deadline = std::chrono::steady_clock::now() + exitTimeout;
+    while ((done = waitpid(agentPid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    if (done != agentPid) kill(agentPid, SIGKILL);
+    ASSERT_EQ(done, agentPid) << "the agent outlived its host";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+}
+
+// A host may start its children with SIGTERM blocked; exec keeps the mask.
+TEST(ListenerLifecycle, SigtermBlockedByTheHostStillEndsTheAgent) {
+    testsupport::ChildProcess agent({"/usr/bin/env", "python3", "-c",
+                                     "import os, signal, sys\n"
+                                     "signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGTERM})\n"
+                                     "os.execv(sys.argv[1], sys.argv[1:])\n",
+                                     HOTWORD_AGENT_PATH});
+    expectStartUpLines(agent);
+    ASSERT_TRUE(isStatusLine(agent.readLine(lineTimeout)));
+
+    agent.sendSignal(SIGTERM);
+    EXPECT_EQ(agent.waitForExit(exitTimeout), 0);
+    EXPECT_EQ(agent.readRemainingOutput(1s), "");
 }
 
 class MissingControlFile : public ::testing::TestWithParam<std::string> {};

@@ -1,6 +1,7 @@
-// Start-up of a listener run and its two ways out, on the fake backend.
+// Start-up of a listener run and its ways out, on the fake backend.
 #include <csignal>
 #include <functional>
+#include <thread>
 
 #include "listener_fixture.h"
 #include "listener_process.h"
@@ -81,6 +82,26 @@ TEST_P(Termination, StopsTheListenerAndExitsZeroWithoutALine) {
     const int sessions = speech().tasksMade();
     mainQueue().advance(10);
     EXPECT_EQ(speech().tasksMade(), sessions) << "a pending restart is cancelled";
+}
+
+// The host crashes or closes its end of the pipe: the watch calls from its own
+// thread, and the main queue stops the listener and exits 0, silently.
+TEST_P(Termination, HostGoneStopsTheListenerAndExitsZeroWithoutALine) {
+    GetParam().before(speech());
+    startProcess({});
+    mainQueue().runDue();
+    GetParam().reach(speech());
+    const std::vector<std::string> before = lines();
+
+    std::thread watch([&] { EXPECT_TRUE(processServices().hostGone()); });
+    watch.join();
+    EXPECT_EQ(lines(), before) << "nothing happens off the main queue";
+    EXPECT_EQ(exitStatusOf([&] { mainQueue().runDue(); }), 0);
+
+    EXPECT_EQ(lines(), before);
+    EXPECT_FALSE(engine().isRunning());
+    EXPECT_FALSE(engine().tapInstalled());
+    EXPECT_EQ(counts().recognitionTasks.live(), 0);
 }
 
 void nothing(fake::FakeSpeechServices&) {}

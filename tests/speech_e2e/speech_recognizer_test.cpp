@@ -217,5 +217,32 @@ TEST_F(RecognizerTest, RecognizerGoesWhileATaskWaitsForAudio) {
     EXPECT_TRUE(deliveries.empty());
 }
 
+// The capture stops in the middle of an utterance (the sound server went
+// away) and no more audio comes: the utterance still ends, with a final
+// result, so that the listener starts a new session.
+TEST_F(RecognizerTest, AudioStoppingMidUtteranceEndsIt) {
+    auto recognizer = services->makeRecognizer("en-US");
+    ASSERT_TRUE(recognizer);
+    auto r = request();
+    std::vector<Delivery> deliveries;
+    auto task = recognizer->recognitionTask(r, recordInto(deliveries));
+    for (unsigned i = 0; i < 8; ++i) r->appendAudio(noise(16000, 1, 1024, i));
+    // A loud voiced sound: harmonics of 140 Hz, cut off after half a second.
+    for (unsigned i = 0; i < 8; ++i) {
+        std::vector<float> samples(1024);
+        for (std::size_t n = 0; n < samples.size(); ++n) {
+            const double t = static_cast<double>(i * 1024 + n) / 16000.0;
+            for (int harmonic = 1; harmonic <= 8; ++harmonic) {
+                samples[n] += static_cast<float>(0.3 / harmonic * std::sin(2 * M_PI * 140 * harmonic * t));
+            }
+        }
+        r->appendAudio(PcmBuffer({16000, 1}, std::move(samples)));
+    }
+    ASSERT_TRUE(queue->serveUntil(
+        [&] { return !deliveries.empty() && deliveries.back().result && deliveries.back().result->isFinal; }, 30s));
+    EXPECT_FALSE(deliveries.back().error);
+    r->endAudio();
+}
+
 }  // namespace
 }  // namespace hotword::speech

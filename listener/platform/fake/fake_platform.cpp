@@ -326,8 +326,39 @@ std::shared_ptr<RecognitionTask> FakeRecognizer::recognitionTask(std::shared_ptr
     return task;
 }
 
-FakeAudioEngine::FakeAudioEngine(std::shared_ptr<ObjectCounts> counts, std::weak_ptr<FakeSpeechServices> services)
-    : counts_(std::move(counts)), services_(std::move(services)), counted_(counts_->audioEngines) {}
+FakeAudioEngine::FakeAudioEngine(std::shared_ptr<ObjectCounts> counts, std::weak_ptr<FakeSpeechServices> services,
+                                 std::shared_ptr<MainQueue> mainQueue)
+    : counts_(std::move(counts)), services_(std::move(services)), counted_(counts_->audioEngines) {
+    if (!mainQueue) return;
+    // What the platform's engine does after a configuration change: the tap
+    // again, with the input's current format, then prepare and start.
+    recovery_ = std::make_unique<EngineRecovery>(std::move(mainQueue), [this] {
+        if (!started_) return true;
+        TapBlock block;
+        std::uint32_t bufferSize = 0;
+        {
+            const std::lock_guard<std::mutex> lock(tapMutex_);
+            if (!tap_) return true;
+            block = tap_;
+            bufferSize = tapBufferSize_.value_or(0);
+        }
+        removeTap(0);
+        installTap(0, bufferSize, inputFormat(0), std::move(block));
+        prepare();
+        log("start");
+        auto services = services_.lock();
+        if (!services || services->takeEngineStartFailure()) return false;
+        running_ = true;
+        return true;
+    });
+}
+
+void FakeAudioEngine::configurationChange(AudioFormat format) {
+    if (auto services = services_.lock()) services->setInputFormat(format);
+    running_ = false;
+    log("configurationChange");
+    if (recovery_) recovery_->engineStopped();
+}
 
 void FakeAudioEngine::log(const std::string& event) {
     if (auto services = services_.lock()) services->log(event);
@@ -365,14 +396,17 @@ void FakeAudioEngine::prepare() { log("prepare"); }
 bool FakeAudioEngine::start() {
     log("start");
     auto services = services_.lock();
-    if (!services || services->engineStartFails()) return false;
+    if (!services || services->takeEngineStartFailure()) return false;
     running_ = true;
+    started_ = true;
     return true;
 }
 
 void FakeAudioEngine::stop() {
     log("stop");
     running_ = false;
+    started_ = false;
+    if (recovery_) recovery_->cancel();
 }
 
 bool FakeAudioEngine::capture() {
@@ -456,7 +490,12 @@ std::shared_ptr<Recognizer> FakeSpeechServices::makeRecognizer(const std::string
 }
 
 std::shared_ptr<AudioEngine> FakeSpeechServices::makeAudioEngine() {
-    auto engine = std::make_shared<FakeAudioEngine>(counts, weak_from_this());
+    std::shared_ptr<MainQueue> mainQueue;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        mainQueue = mainQueue_;
+    }
+    auto engine = std::make_shared<FakeAudioEngine>(counts, weak_from_this(), std::move(mainQueue));
     const std::lock_guard<std::mutex> lock(mutex_);
     engine_ = engine;
     return engine;
@@ -495,6 +534,16 @@ void FakeSpeechServices::setInputFormat(AudioFormat format) {
 void FakeSpeechServices::setEngineStartFails(bool fails) {
     const std::lock_guard<std::mutex> lock(mutex_);
     engineStartFails_ = fails;
+}
+
+void FakeSpeechServices::setEngineStartFailures(int count) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    engineStartFailures_ = count;
+}
+
+void FakeSpeechServices::setMainQueue(std::shared_ptr<MainQueue> mainQueue) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    mainQueue_ = std::move(mainQueue);
 }
 
 void FakeSpeechServices::setMicrophoneStatus(int status) {
@@ -623,8 +672,12 @@ AudioFormat FakeSpeechServices::inputFormat() const {
     return inputFormat_;
 }
 
-bool FakeSpeechServices::engineStartFails() const {
+bool FakeSpeechServices::takeEngineStartFailure() {
     const std::lock_guard<std::mutex> lock(mutex_);
+    if (engineStartFailures_ > 0) {
+        --engineStartFailures_;
+        return true;
+    }
     return engineStartFails_;
 }
 
@@ -643,6 +696,23 @@ bool FakeProcessServices::fileExists(const std::string& path) {
 }
 
 void FakeProcessServices::exitProcess(int status) { throw ProcessExit{status}; }
+
+void FakeProcessServices::watchHost(std::function<void()> onGone) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    onHostGone_ = std::move(onGone);
+}
+
+bool FakeProcessServices::hostGone() {
+    std::function<void()> onGone;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        onGone = std::move(onHostGone_);
+        onHostGone_ = nullptr;
+    }
+    if (!onGone) return false;
+    onGone();
+    return true;
+}
 
 void FakeProcessServices::createFile(const std::string& path) {
     const std::lock_guard<std::mutex> lock(mutex_);
@@ -670,6 +740,8 @@ FakePlatform::FakePlatform()
     : counts(std::make_shared<ObjectCounts>()),
       mainQueue(std::make_shared<FakeMainQueue>(counts)),
       speech(std::make_shared<FakeSpeechServices>(counts)),
-      process(std::make_shared<FakeProcessServices>()) {}
+      process(std::make_shared<FakeProcessServices>()) {
+    speech->setMainQueue(mainQueue);
+}
 
 }  // namespace hotword::platform::fake

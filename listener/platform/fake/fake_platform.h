@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "../engine_recovery.h"
 #include "../platform.h"
 
 namespace hotword::platform::fake {
@@ -212,9 +213,13 @@ private:
     Counted counted_;
 };
 
+// An audio engine that, like the platform's, may stop by itself when the input
+// device or its configuration changes; it then comes back by itself on the
+// main queue, with the input's new format (EngineRecovery).
 class FakeAudioEngine : public AudioEngine {
 public:
-    FakeAudioEngine(std::shared_ptr<ObjectCounts> counts, std::weak_ptr<FakeSpeechServices> services);
+    FakeAudioEngine(std::shared_ptr<ObjectCounts> counts, std::weak_ptr<FakeSpeechServices> services,
+                    std::shared_ptr<MainQueue> mainQueue);
     AudioFormat inputFormat(int bus) override;
     void installTap(int bus, std::uint32_t bufferSize, AudioFormat format, TapBlock block) override;
     void removeTap(int bus) override;
@@ -226,6 +231,11 @@ public:
     // One captured buffer, from any thread: calls the tap block if a tap is
     // installed. Returns whether it did.
     bool capture();
+
+    // The input device changed to one of this format, from any thread: the
+    // engine stops by itself and its recovery begins.
+    void configurationChange(AudioFormat format);
+    bool recovering() const { return recovery_ && recovery_->recovering(); }
 
     bool tapInstalled() const;
     std::optional<std::uint32_t> tapBufferSize() const;
@@ -247,6 +257,8 @@ private:
     int tapInstallCount_ = 0;
     int tapRemoveCount_ = 0;
     std::atomic<bool> running_{false};
+    bool started_ = false;  // main queue: start() succeeded and stop() has not run since
+    std::unique_ptr<EngineRecovery> recovery_;
     Counted counted_;
 };
 
@@ -272,6 +284,9 @@ public:
     void setRecognizer(const std::string& locale, ScriptedRecognizer script);
     void setInputFormat(AudioFormat format);
     void setEngineStartFails(bool fails);
+    // The next `count` starts of the engine fail, then starts succeed again.
+    void setEngineStartFailures(int count);
+    void setMainQueue(std::shared_ptr<MainQueue> mainQueue);
     void setMicrophoneStatus(int status);
     // What the user answers when asked for the microphone, and when.
     void setMicrophoneAnswer(bool granted, AnswerMode mode);
@@ -305,7 +320,8 @@ public:
     int requestsMade() const;
 
     AudioFormat inputFormat() const;
-    bool engineStartFails() const;
+    // Whether this start fails (uses up one of the failures set).
+    bool takeEngineStartFailure();
     void taskMade(const std::shared_ptr<FakeRecognitionTask>& task);
 
     const std::shared_ptr<ObjectCounts> counts;
@@ -315,6 +331,8 @@ private:
     std::map<std::string, ScriptedRecognizer> recognizers_;
     AudioFormat inputFormat_{48000, 1};
     bool engineStartFails_ = false;
+    int engineStartFailures_ = 0;
+    std::shared_ptr<MainQueue> mainQueue_;
     int microphoneStatus_ = authorizationAuthorized;
     bool microphoneGranted_ = true;
     AnswerMode microphoneMode_ = AnswerMode::immediately;
@@ -341,7 +359,12 @@ public:
     std::int32_t processIdentifier() override { return pid; }
     void ignoreSignal(int signalNumber) override;
     bool fileExists(const std::string& path) override;
+    void watchHost(std::function<void()> onGone) override;
     [[noreturn]] void exitProcess(int status) override;
+
+    // The host goes: calls the watch's callback on the calling thread, as
+    // the watch's own thread would. False when nothing watches.
+    bool hostGone();
 
     // Something exists at the path from now on / no longer.
     void createFile(const std::string& path);
@@ -356,6 +379,7 @@ private:
     mutable std::mutex mutex_;
     std::set<std::string> files_;
     std::set<int> ignoredSignals_;
+    std::function<void()> onHostGone_;
     int fileChecks_ = 0;
 };
 

@@ -11,7 +11,7 @@ namespace hotword::platform {
 // on the main thread. async() may be called from any thread.
 std::shared_ptr<MainQueue> makeGlibMainQueue();
 
-// getpid, stat() and exit. SIGTERM is never set to SIG_IGN: an ignored signal
+// getpid, stat(), the host watch and _exit. SIGTERM is never set to SIG_IGN: an ignored signal
 // is discarded on Linux and would never reach the signal source.
 std::shared_ptr<ProcessServices> makeLinuxProcessServices();
 

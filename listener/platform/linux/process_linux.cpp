@@ -1,9 +1,11 @@
 // Process and file services on Linux.
 #include <csignal>
-#include <cstdlib>
+#include <cstdio>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "host_watch.h"
 #include "linux_platform.h"
 
 namespace hotword::platform {
@@ -25,12 +27,13 @@ public:
         struct sigaction current {};
         if (sigaction(signalNumber, nullptr, &current) != 0) return;
         const bool hasDefaultAction = !(current.sa_flags & SA_SIGINFO) && current.sa_handler == SIG_DFL;
-        if (!hasDefaultAction) return;
+        if (!hasDefaultAction) return unblock(signalNumber);
         struct sigaction replacement {};
         replacement.sa_handler = doNothing;
         sigemptyset(&replacement.sa_mask);
         replacement.sa_flags = SA_RESTART;
         sigaction(signalNumber, &replacement, nullptr);
+        unblock(signalNumber);
     }
 
     bool fileExists(const std::string& path) override {
@@ -40,7 +43,26 @@ public:
         return stat(path.c_str(), &status) == 0;
     }
 
-    void exitProcess(int status) override { std::exit(status); }
+    void watchHost(std::function<void()> onGone) override { agents::watchHost(std::move(onGone)); }
+
+    // Ends the process at once, without running static destructors: the
+    // decoder and audio threads may still be reading what they would destroy.
+    // The audio path is stopped before this is called; the lines written so
+    // far are flushed first.
+    void exitProcess(int status) override {
+        std::fflush(stdout);
+        _exit(status);
+    }
+
+private:
+    // A host may start the agent with the signal blocked; it must still reach
+    // the signal source. Threads started later inherit this mask.
+    static void unblock(int signalNumber) {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, signalNumber);
+        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    }
 };
 
 }  // namespace

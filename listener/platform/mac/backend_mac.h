@@ -10,7 +10,8 @@
 namespace hotword::platform::mac {
 
 std::shared_ptr<MainQueue> makeMainQueue();
-std::shared_ptr<SpeechServices> makeSpeechServices();
+// Results and engine recovery run on `mainQueue`.
+std::shared_ptr<SpeechServices> makeSpeechServices(std::shared_ptr<MainQueue> mainQueue);
 std::shared_ptr<ProcessServices> makeProcessServices();
 
 }  // namespace hotword::platform::mac

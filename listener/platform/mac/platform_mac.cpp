@@ -1,4 +1,6 @@
 // The macOS services of hotword-agent.
+#include <csignal>
+
 #include "../platform.h"
 
 #include "backend_mac.h"
@@ -6,7 +8,12 @@
 namespace hotword::platform {
 
 Platform makeSystemPlatform() {
-    return Platform{mac::makeMainQueue(), mac::makeSpeechServices(), mac::makeProcessServices()};
+    // A host that has gone away must not kill the agent through a write to
+    // its pipe; the write fails instead.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::shared_ptr<MainQueue> mainQueue = mac::makeMainQueue();
+    std::shared_ptr<SpeechServices> speech = mac::makeSpeechServices(mainQueue);
+    return Platform{std::move(mainQueue), std::move(speech), mac::makeProcessServices()};
 }
 
 }  // namespace hotword::platform

@@ -1,11 +1,14 @@
-// Process and file services on macOS: getpid, signal, exit and NSFileManager.
+// Process and file services on macOS: getpid, signal, _exit and NSFileManager.
 #import <Foundation/Foundation.h>
 
+#include <pthread.h>
+
 #include <csignal>
-#include <cstdlib>
+#include <cstdio>
 #include <unistd.h>
 
 #include "backend_mac.h"
+#include "host_watch.h"
 
 namespace hotword::platform::mac {
 
@@ -17,7 +20,15 @@ public:
 
     // SIG_IGN: the default action no longer ends the process, while a
     // dispatch signal source (kqueue) still sees the signal arrive.
-    void ignoreSignal(int signalNumber) override { std::signal(signalNumber, SIG_IGN); }
+    // A host may start the agent with the signal blocked: it is unblocked
+    // too, so that it reaches the source.
+    void ignoreSignal(int signalNumber) override {
+        std::signal(signalNumber, SIG_IGN);
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, signalNumber);
+        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    }
 
     bool fileExists(const std::string& path) override {
         @autoreleasepool {
@@ -30,7 +41,15 @@ public:
         }
     }
 
-    [[noreturn]] void exitProcess(int status) override { std::exit(status); }
+    void watchHost(std::function<void()> onGone) override { agents::watchHost(std::move(onGone)); }
+
+    // Ends the process without running static destructors, which the speech
+    // and audio threads may still be using; the audio path is stopped
+    // before, and the lines written so far are flushed first.
+    [[noreturn]] void exitProcess(int status) override {
+        std::fflush(stdout);
+        _exit(status);
+    }
 };
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "../engine_recovery.h"
 #include "backend_mac.h"
 
 namespace hotword::platform::mac {
@@ -118,21 +119,61 @@ private:
     SFSpeechRecognizer* recognizer_;
 };
 
+// Runs `body`; false when it raised an Objective-C exception. AVFAudio raises
+// them for some failures (a tap format the input cannot deliver, an engine
+// that cannot prepare or start) instead of returning an error.
+template <typename Body>
+bool withoutException(Body body) {
+    @try {
+        body();
+        return true;
+    } @catch (NSException* exception) {
+        (void)exception;
+        return false;
+    }
+}
+
+// The input tap on AVAudioEngine. The engine stops by itself when the input
+// device or its configuration changes
+// (AVAudioEngineConfigurationChangeNotification); it is then brought back on
+// the main queue with the tap on the input's new format (EngineRecovery).
 class MacAudioEngine final : public AudioEngine {
 public:
-    MacAudioEngine() : engine_([[AVAudioEngine alloc] init]) {}
+    explicit MacAudioEngine(std::shared_ptr<MainQueue> mainQueue) : engine_([[AVAudioEngine alloc] init]) {
+        recovery_ = std::make_shared<EngineRecovery>(std::move(mainQueue), [this] { return restart(); });
+        const std::weak_ptr<EngineRecovery> weakRecovery = recovery_;
+        observer_ = [[NSNotificationCenter defaultCenter]
+            addObserverForName:AVAudioEngineConfigurationChangeNotification
+                        object:engine_
+                         queue:nil
+                    usingBlock:^(NSNotification* notification) {
+                      (void)notification;
+                      if (const auto recovery = weakRecovery.lock()) recovery->engineStopped();
+                    }];
+    }
+    ~MacAudioEngine() override {
+        if (observer_ != nil) [[NSNotificationCenter defaultCenter] removeObserver:observer_];
+        recovery_->cancel();
+    }
+    MacAudioEngine(const MacAudioEngine&) = delete;
+    MacAudioEngine& operator=(const MacAudioEngine&) = delete;
 
     // The input node is first reached here, not when the engine is made.
     AudioFormat inputFormat(int bus) override {
         @autoreleasepool {
-            AVAudioFormat* format = [engine_.inputNode outputFormatForBus:static_cast<AVAudioNodeBus>(bus)];
-            lastInputFormat_ = format;
-            return AudioFormat{format.sampleRate, format.channelCount};
+            AudioFormat result;
+            withoutException([&] {
+                AVAudioFormat* format = [engine_.inputNode outputFormatForBus:static_cast<AVAudioNodeBus>(bus)];
+                lastInputFormat_ = format;
+                result = AudioFormat{format.sampleRate, format.channelCount};
+            });
+            return result;
         }
     }
 
     // The tap gets the very format object the input node reported, when the
-    // values asked for are that format's.
+    // values asked for are that format's. A tap the node refuses makes the
+    // next start fail.
     void installTap(int bus, std::uint32_t bufferSize, AudioFormat format, TapBlock block) override {
         @autoreleasepool {
             AVAudioFormat* tapFormat = lastInputFormat_;
@@ -141,40 +182,98 @@ public:
                 tapFormat = [[AVAudioFormat alloc] initStandardFormatWithSampleRate:format.sampleRate
                                                                            channels:format.channelCount];
             }
-            auto sharedBlock = std::make_shared<TapBlock>(std::move(block));
-            [engine_.inputNode installTapOnBus:static_cast<AVAudioNodeBus>(bus)
-                                    bufferSize:bufferSize
-                                        format:tapFormat
+            tap_ = std::make_shared<TapBlock>(std::move(block));
+            bus_ = static_cast<AVAudioNodeBus>(bus);
+            bufferSize_ = bufferSize;
+            if (tapFormat == nil || !installTapBlock(tapFormat)) failed_ = true;
+        }
+    }
+
+    void removeTap(int bus) override {
+        withoutException([&] { [engine_.inputNode removeTapOnBus:static_cast<AVAudioNodeBus>(bus)]; });
+        tap_.reset();
+        failed_ = false;
+    }
+
+    void prepare() override {
+        if (!withoutException([&] { [engine_ prepare]; })) failed_ = true;
+    }
+
+    bool start() override {
+        @autoreleasepool {
+            bool started = false;
+            if (!failed_) {
+                withoutException([&] {
+                    NSError* error = nil;
+                    started = [engine_ startAndReturnError:&error];
+                });
+            }
+            started_ = started;
+            return started;
+        }
+    }
+
+    // Also while it recovers from a configuration change.
+    bool isRunning() override { return started_ || engine_.isRunning; }
+
+    void stop() override {
+        started_ = false;
+        recovery_->cancel();
+        withoutException([&] { [engine_ stop]; });
+    }
+
+private:
+    bool installTapBlock(AVAudioFormat* format) {
+        const std::shared_ptr<TapBlock> sharedBlock = tap_;
+        return withoutException([&] {
+            [engine_.inputNode installTapOnBus:bus_
+                                    bufferSize:bufferSize_
+                                        format:format
                                          block:^(AVAudioPCMBuffer* buffer, AVAudioTime* when) {
                                            (void)when;
                                            @autoreleasepool {
                                                (*sharedBlock)(MacAudioBuffer(buffer));
                                            }
                                          }];
-        }
+        });
     }
 
-    void removeTap(int bus) override { [engine_.inputNode removeTapOnBus:static_cast<AVAudioNodeBus>(bus)]; }
-
-    void prepare() override { [engine_ prepare]; }
-
-    bool start() override {
+    // On the main queue, after the engine stopped by itself: the tap again on
+    // the input's current format, then prepare and start. False to try again
+    // later (no input device right now, or it refused).
+    bool restart() {
+        if (!started_ || !tap_) return true;
         @autoreleasepool {
-            NSError* error = nil;
-            return [engine_ startAndReturnError:&error];
+            bool restarted = false;
+            withoutException([&] {
+                AVAudioInputNode* input = engine_.inputNode;
+                AVAudioFormat* format = [input outputFormatForBus:bus_];
+                if (!(format.sampleRate > 0) || format.channelCount == 0) return;
+                [input removeTapOnBus:bus_];
+                if (!installTapBlock(format)) return;
+                [engine_ prepare];
+                NSError* error = nil;
+                restarted = [engine_ startAndReturnError:&error];
+            });
+            return restarted;
         }
     }
 
-    bool isRunning() override { return engine_.isRunning; }
-    void stop() override { [engine_ stop]; }
-
-private:
     AVAudioEngine* engine_;
     AVAudioFormat* lastInputFormat_ = nil;
+    id observer_ = nil;
+    std::shared_ptr<EngineRecovery> recovery_;
+    std::shared_ptr<TapBlock> tap_;  // the listener's tap block, kept for reinstalling it
+    AVAudioNodeBus bus_ = 0;
+    std::uint32_t bufferSize_ = 0;
+    bool failed_ = false;   // the tap or prepare raised: the next start fails
+    bool started_ = false;  // start() succeeded and stop() has not run since
 };
 
 class MacSpeechServices final : public SpeechServices {
 public:
+    explicit MacSpeechServices(std::shared_ptr<MainQueue> mainQueue) : mainQueue_(std::move(mainQueue)) {}
+
     int microphoneAuthorizationStatus() override {
         return static_cast<int>([AVCaptureDevice authorizationStatusForMediaType:AVMediaTypeAudio]);
     }
@@ -205,15 +304,20 @@ public:
         }
     }
 
-    std::shared_ptr<AudioEngine> makeAudioEngine() override { return std::make_shared<MacAudioEngine>(); }
+    std::shared_ptr<AudioEngine> makeAudioEngine() override { return std::make_shared<MacAudioEngine>(mainQueue_); }
 
     std::shared_ptr<RecognitionRequest> makeRecognitionRequest() override {
         return std::make_shared<MacRecognitionRequest>();
     }
+
+private:
+    std::shared_ptr<MainQueue> mainQueue_;
 };
 
 }  // namespace
 
-std::shared_ptr<SpeechServices> makeSpeechServices() { return std::make_shared<MacSpeechServices>(); }
+std::shared_ptr<SpeechServices> makeSpeechServices(std::shared_ptr<MainQueue> mainQueue) {
+    return std::make_shared<MacSpeechServices>(std::move(mainQueue));
+}
 
 }  // namespace hotword::platform::mac

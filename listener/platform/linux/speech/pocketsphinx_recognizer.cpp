@@ -1,6 +1,7 @@
 #include "pocketsphinx_recognizer.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -23,6 +24,9 @@ using platform::RecognitionResult;
 constexpr double longestUtteranceSeconds = 15;
 // Audio waiting for the decoder beyond this is dropped, oldest first.
 constexpr double longestBacklogSeconds = 10;
+// Audio that stops for this long (the sound server or the source went away)
+// ends an utterance in progress: what comes after the gap is not its sequel.
+constexpr auto longestAudioGap = std::chrono::seconds(1);
 // Partial results are looked at after this much new audio.
 constexpr std::size_t partialResultSamples = 1280;  // 80 ms at 16 kHz
 
@@ -63,12 +67,14 @@ public:
         return contextualStrings_;
     }
 
-    // Decoder side: waits for audio. Nothing when the audio has ended (and
-    // every buffer was taken) or `interrupted` turns true.
-    std::optional<PcmBuffer> next(const std::function<bool()>& interrupted) {
+    // Decoder side: waits for audio, at most `gap`. Nothing when the audio
+    // has ended (and every buffer was taken), `interrupted` turns true or the
+    // wait timed out (then `starved` is set).
+    std::optional<PcmBuffer> next(const std::function<bool()>& interrupted, std::chrono::milliseconds gap,
+                                  bool& starved) {
         std::unique_lock lock(mutex_);
-        ready_.wait(lock, [&] { return !backlog_.empty() || ended_ || interrupted(); });
-        if (interrupted() || backlog_.empty()) return std::nullopt;
+        starved = !ready_.wait_for(lock, gap, [&] { return !backlog_.empty() || ended_ || interrupted(); });
+        if (starved || interrupted() || backlog_.empty()) return std::nullopt;
         PcmBuffer buffer = std::move(backlog_.front());
         backlog_.pop_front();
         backlogFrames_ -= buffer.samples.size() / buffer.format.channelCount;
@@ -201,16 +207,21 @@ private:
         std::deque<PcmBuffer> carried;
         if (const auto previous = std::exchange(previous_, nullptr)) carried = previous->takeRemaining();
         for (;;) {
+            bool starved = false;
             std::optional<PcmBuffer> buffer;
             if (!carried.empty()) {
                 buffer = std::move(carried.front());
                 carried.pop_front();
             } else {
-                buffer = task.request->next([&] { return interrupted(task); });
+                buffer = task.request->next([&] { return interrupted(task); }, longestAudioGap, starved);
             }
             if (interrupted(task)) {
                 decoder_->endUtterance();
                 return;
+            }
+            if (starved) {
+                if (heardSpeech) return finish();
+                continue;
             }
             if (!buffer) return finish();  // the audio has ended
             if (!resampler || buffer->format.sampleRate != format.sampleRate ||
