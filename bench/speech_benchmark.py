@@ -270,7 +270,8 @@ def run_corpus(args, env):
         if n:
             print(f"| {c} | {h}/{n} = {100 * h / n:.0f} % |")
     h, n = sum(t[0] for t in tally.values()), sum(t[1] for t in tally.values())
-    print(f"| all | {h}/{n} = {100 * h / max(n, 1):.0f} % |")
+    if n:
+        print(f"| all | {h}/{n} = {100 * h / n:.0f} % |")
     if near:
         print(f"near misses that woke: {len(near_wakes)}/{len(near)}")
     if speech:
@@ -281,7 +282,8 @@ def run_corpus(args, env):
         p95 = lat[min(len(lat) - 1, int(round(0.95 * (len(lat) - 1))))]
         print(f"wake latency after the phrase (n={len(lat)}): median {1000 * statistics.median(lat):.0f} ms, "
               f"p95 {1000 * p95:.0f} ms, max {1000 * lat[-1]:.0f} ms")
-    print(f"peak RSS {max(rss):.1f} MB")
+    if rss:
+        print(f"peak RSS {max(rss):.1f} MB")
     if misses:
         print("\nmisses:\n  " + "\n  ".join(misses))
     if near_wakes:
