@@ -10,7 +10,13 @@ a fresh agent. Negatives: at least ten minutes of speech without a wake phrase
 (prose plus everyday sentences with words close to the wake phrase) played to
 one listening agent, restarted after any false accept.
 
+With --corpus DIR (a part made by bench/speech_corpus.py, e.g. its held-out
+part): plays that corpus instead, each positive and near miss to a fresh agent
+(every file starts with its own stretch of room noise and other speech), the
+ordinary speech to one listening agent, and reports hits per condition.
+
 Usage: bench/speech_benchmark.py [--agent PATH] [--negative-minutes N] [--quick]
+       bench/speech_benchmark.py --corpus DIR [--corpus DIR ...] [--per-condition N] [--near-misses N]
 """
 import argparse
 import os
@@ -136,6 +142,7 @@ class Listener:
         self.proc = subprocess.Popen(["parec", "--raw", "--format=s16le", "--rate=16000", "--channels=1",
                                       "--latency-msec=10"], stdout=subprocess.PIPE, env=env)
         self.loud = []
+        self.sounding = []  # 10 ms chunks that are not digital silence
         self.lock = threading.Lock()
         threading.Thread(target=self._read, daemon=True).start()
 
@@ -145,18 +152,142 @@ class Listener:
             if not chunk:
                 return
             samples = memoryview(chunk).cast("h")
-            if max(abs(min(samples)), max(samples)) > 1500:
-                with self.lock:
-                    self.loud.append(time.monotonic())
+            peak = max(abs(min(samples)), max(samples))
+            now = time.monotonic()
+            with self.lock:
+                if peak > 1500:
+                    self.loud.append(now)
+                if peak > 0:
+                    self.sounding.append(now)
 
     def last_loud(self, since):
         with self.lock:
             stamps = [t for t in self.loud if t >= since]
         return stamps[-1] if stamps else None
 
+    def first_sound(self, since):
+        """When a file that starts with room noise began to reach capture
+        clients (the microphone is digitally silent between files)."""
+        with self.lock:
+            stamps = [t for t in self.sounding if t >= since]
+        return stamps[0] - 0.01 if stamps else None
+
     def stop(self):
         self.proc.kill()
         self.proc.wait()
+
+
+def read_manifest(dirs):
+    rows = []
+    for d in dirs:
+        with open(os.path.join(d, "manifest.tsv")) as f:
+            header = f.readline().rstrip("\n").split("\t")
+            for line in f:
+                row = dict(zip(header, line.rstrip("\n").split("\t")))
+                row["path"] = os.path.join(d, row["file"])
+                rows.append(row)
+    return rows
+
+
+def ends_with_wake_phrase(text):
+    words = re.sub(r"[^a-z ]", "", text.lower()).split()
+    return words in (["hey", "orvane"], ["hey", "orvane", "x"])
+
+
+def run_corpus(args, env):
+    rows = read_manifest(args.corpus)
+    conditions = ["clean", "reverb", "snr20", "snr10", "snr5"]
+    tally = {c: [0, 0] for c in conditions}
+    latencies, misses, rss = [], [], []
+    positives = [r for r in rows if r["kind"] == "positive"]
+    chosen = []
+    for c in conditions:
+        of_condition = [r for r in positives if r["condition"].split("-")[0] == c]
+        chosen += of_condition[:args.per_condition] if args.per_condition else of_condition
+    listener = Listener(env)
+    for i, row in enumerate(chosen):
+        c = row["condition"].split("-")[0]
+        agent = Agent(args.agent, env)
+        if agent.wait_line("status:listening:en-US", 30) is None:
+            sys.exit("the agent did not start listening")
+        spawned = time.monotonic()
+        play(env, row["path"])
+        time.sleep(0.5)
+        rss.append(agent.peak_rss_mb())
+        agent.stop()
+        # File times count from when its first sound reached the microphone.
+        started = listener.first_sound(spawned) or spawned
+        wakes = [t - started for t, line in agent.lines if line == "wake"]
+        start, end = float(row["phrase_start"]), float(row["phrase_end"])
+        hit = next((w for w in wakes if start <= w <= end + 2.0), None)
+        tally[c][1] += 1
+        if hit is not None:
+            tally[c][0] += 1
+            if ends_with_wake_phrase(row["text"]):
+                latencies.append(hit - end)
+        else:
+            misses.append(f"{row['file']} {row['condition']} {row['voice']}: {row['text']}"
+                          + (f" (woke at {wakes[0]:.1f} s, phrase at {start:.1f} s)" if wakes else ""))
+        print(f"positive {i + 1}/{len(chosen)} {row['condition']} {row['voice']} {row['text']!r}: "
+              f"{'wake' if hit is not None else 'MISS'}", flush=True)
+    listener.stop()
+    near = [r for r in rows if r["kind"] == "near-miss"]
+    if args.near_misses is not None:
+        near = near[:args.near_misses]
+    near_wakes = []
+    for row in near:
+        agent = Agent(args.agent, env)
+        agent.wait_line("status:listening:en-US", 30)
+        play(env, row["path"])
+        time.sleep(0.5)
+        agent.stop()
+        if any(line == "wake" for _, line in agent.lines):
+            near_wakes.append(f"{row['voice']}: {row['text']}")
+    speech = [r for r in rows if r["kind"] == "speech"]
+    speech_seconds, false_accepts, busy_cpu, busy_wall = 0.0, 0, 0.0, 0.0
+    if speech:
+        agent = Agent(args.agent, env)
+        agent.wait_line("status:listening:en-US", 30)
+        for row in speech:
+            cpu0, wall0 = agent.cpu_seconds(), time.monotonic()
+            play(env, row["path"])
+            busy_cpu += agent.cpu_seconds() - cpu0
+            busy_wall += time.monotonic() - wall0
+            speech_seconds += duration(row["path"])
+            if agent.wait_line("wake", 0.3) is not None:
+                false_accepts += 1
+                rss.append(agent.peak_rss_mb())
+                agent.stop()
+                agent = Agent(args.agent, env)
+                agent.wait_line("status:listening:en-US", 30)
+        rss.append(agent.peak_rss_mb())
+        agent.stop()
+    print()
+    print("| condition | hits |")
+    print("|---|---|")
+    for c in conditions:
+        h, n = tally[c]
+        if n:
+            print(f"| {c} | {h}/{n} = {100 * h / n:.0f} % |")
+    h, n = sum(t[0] for t in tally.values()), sum(t[1] for t in tally.values())
+    if n:
+        print(f"| all | {h}/{n} = {100 * h / n:.0f} % |")
+    if near:
+        print(f"near misses that woke: {len(near_wakes)}/{len(near)}")
+    if speech:
+        print(f"ordinary speech: {false_accepts} false accepts in {speech_seconds / 60:.1f} min; "
+              f"CPU {100 * busy_cpu / max(busy_wall, 1e-9):.1f} % of one core")
+    if latencies:
+        lat = sorted(latencies)
+        p95 = lat[min(len(lat) - 1, int(round(0.95 * (len(lat) - 1))))]
+        print(f"wake latency after the phrase (n={len(lat)}): median {1000 * statistics.median(lat):.0f} ms, "
+              f"p95 {1000 * p95:.0f} ms, max {1000 * lat[-1]:.0f} ms")
+    if rss:
+        print(f"peak RSS {max(rss):.1f} MB")
+    if misses:
+        print("\nmisses:\n  " + "\n  ".join(misses))
+    if near_wakes:
+        print("\nnear misses that woke:\n  " + "\n  ".join(near_wakes))
 
 
 def main():
@@ -164,6 +295,9 @@ def main():
     parser.add_argument("--agent", default=os.path.join(ROOT, "build/default/listener/hotword-agent"))
     parser.add_argument("--negative-minutes", type=float, default=10.5)
     parser.add_argument("--quick", action="store_true", help="a few cases only, to try the script")
+    parser.add_argument("--corpus", action="append", help="a corpus part made by bench/speech_corpus.py")
+    parser.add_argument("--per-condition", type=int, default=0, help="with --corpus: positives per condition")
+    parser.add_argument("--near-misses", type=int, help="with --corpus: at most this many near misses")
     args = parser.parse_args()
 
     work = tempfile.mkdtemp(prefix="hotword-bench-")
@@ -173,7 +307,10 @@ def main():
     env["PATH"] = os.environ.get("PATH", "/usr/bin:/bin")
     signal.signal(signal.SIGTERM, lambda *_: sys.exit("terminated"))
     try:
-        run(args, work, env)
+        if args.corpus:
+            run_corpus(args, env)
+        else:
+            run(args, work, env)
     finally:
         for proc in LIVE_AGENTS:
             proc.kill()

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs, only those that are missing.
-# Usage: scripts/install-deps.sh [build|test|demo|fuzz|cross]...
+# Usage: scripts/install-deps.sh [build|test|demo|bench|fuzz|cross]...
 set -euo pipefail
 
 build=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libicu-dev
-       libglib2.0-dev libpocketsphinx-dev pocketsphinx-en-us libpulse-dev libatspi2.0-dev libx11-dev
+       libglib2.0-dev libpocketsphinx-dev pocketsphinx-en-us libpulse-dev libspeexdsp-dev libatspi2.0-dev libx11-dev
        libgtk-3-dev)
 # Services and tools the end-to-end tests and the demo start.
 services=(pulseaudio pulseaudio-utils flite sox xvfb x11-utils openbox dbus-x11 at-spi2-core procps python3
           fonts-dejavu-core)
+# The speech benchmark corpus (bench/speech_corpus.py): more synthesizers and voices.
+bench=(python3-numpy festival festvox-kallpc16k festvox-us-slt-hts espeak-ng)
 fuzz=(clang-14 libclang-rt-14-dev)
 # Compiling and linking the macOS configuration on Linux: clang-14 with
 # ld64.lld-14 and the LLVM tools (lipo, libtool, nm); python3, git and file for
@@ -22,6 +24,7 @@ for task in "$@"; do
   case "$task" in
     build) wanted+=("${build[@]}") ;;
     test|demo) wanted+=("${build[@]}" "${services[@]}") ;;
+    bench) wanted+=("${build[@]}" "${services[@]}" "${bench[@]}") ;;
     fuzz) wanted+=("${build[@]}" "${fuzz[@]}") ;;
     cross) wanted+=("${build[@]}" "${cross[@]}") ;;
     *) echo "unknown task: $task" >&2; exit 2 ;;

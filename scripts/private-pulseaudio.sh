@@ -13,6 +13,15 @@
 #                                          when the audio has been played
 #   private-pulseaudio.sh synth DIR VOICE STRETCH OUT.wav TEXT...
 #                                          only writes the audio to OUT.wav
+#   private-pulseaudio.sh scene DIR LEAD CONDITION VOICE STRETCH OUT.wav TEXT...
+#                                          writes LEAD seconds of a quiet room
+#                                          (pink noise at about -70 dBFS), then
+#                                          TEXT at about -30 dBFS in CONDITION:
+#                                          clean, hiss (a white-noise floor at
+#                                          about -60 dBFS instead), reverb, or
+#                                          pink10/pink20 (pink noise at 10/20 dB
+#                                          below the speech throughout)
+#   private-pulseaudio.sh play DIR FILE.wav plays a file into the microphone
 #
 # The microphone is the monitor of a 16 kHz mono null sink: whatever is
 # played into the sink is what the default source captures.
@@ -40,6 +49,29 @@ synth() {
   sox "$raw" -r 16000 -c 1 -b 16 "$speech" pad 0.7 1.0
   sox -n -r 16000 -c 1 -b 16 "$noise" synth "$(soxi -D "$speech")" whitenoise vol 0.002
   sox -m "$speech" "$noise" -b 16 "$out"
+  rm -f "$raw" "$speech" "$noise"
+}
+
+# A room: the speech after a stretch of quiet room noise, with reverberation or
+# louder background noise.
+scene() {
+  local lead=$1 condition=$2 voice=$3 stretch=$4 out=$5
+  shift 5
+  local raw="$dir/raw-$$.wav" speech="$dir/speech-$$.wav" noise="$dir/noise-$$.wav"
+  flite -voice "$voice" --setf duration_stretch="$stretch" -t "$*" -o "$raw"
+  # Speech at about -30 dBFS RMS (flite speaks at about -20), the lead-in before it.
+  local effect=()
+  [ "$condition" = reverb ] && effect=(reverb 70 50 80 100 10)
+  # -R: the same noise and dither on every run.
+  sox -R "$raw" -r 16000 -c 1 -b 16 "$speech" vol 0.3 pad "$lead" 1.0 "${effect[@]}"
+  local floor=0.003 kind=pinknoise
+  case "$condition" in
+    pink20) floor=0.03 ;;
+    pink10) floor=0.095 ;;
+    hiss) floor=0.002 kind=whitenoise ;;
+  esac
+  sox -R -n -r 16000 -c 1 -b 16 "$noise" synth "$(soxi -D "$speech")" "$kind" vol "$floor"
+  sox -R -m "$speech" "$noise" -b 16 "$out"
   rm -f "$raw" "$speech" "$noise"
 }
 
@@ -81,6 +113,12 @@ CONFIG
     ;;
   synth)
     synth "${3:?voice}" "${4:?stretch}" "${5:?output}" "${@:6}"
+    ;;
+  scene)
+    scene "${3:?lead-in seconds}" "${4:?condition}" "${5:?voice}" "${6:?stretch}" "${7:?output}" "${@:8}"
+    ;;
+  play)
+    env $(client_env) paplay "${3:?file}"
     ;;
   say)
     wav="$dir/say-$$.wav"

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,23 @@ public:
     // Speaks the text into the virtual microphone; returns once it is played.
     bool say(const std::string& voice, const std::string& stretch, const std::string& text) const {
         return runToEnd({pulseScript, "say", dir_, voice, stretch, text}, 60s).status == 0;
+    }
+
+    // Writes a room scene (scripts/private-pulseaudio.sh scene) to a file of
+    // this server's directory; its path, or nothing on failure.
+    std::optional<std::string> scene(double leadSeconds, const std::string& condition, const std::string& voice,
+                                     const std::string& stretch, const std::string& text) const {
+        const std::string path = dir_ + "/scene.wav";
+        const auto made = runToEnd({pulseScript, "scene", dir_, std::to_string(leadSeconds), condition, voice,
+                                    stretch, path, text},
+                                   60s);
+        if (made.status != 0) return std::nullopt;
+        return path;
+    }
+
+    // Plays a file into the microphone; returns once it is played.
+    bool play(const std::string& path) const {
+        return runToEnd({pulseScript, "play", dir_, path}, 90s).status == 0;
     }
 
 private:
@@ -140,6 +158,63 @@ INSTANTIATE_TEST_SUITE_P(OtherSpeech, WakesNothing,
                                          Utterance{"CloseWord", "hey orange", "slt", "1.0"},
                                          Utterance{"Unrelated", "hello world how are you", "awb", "1.0"}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The agent in a room: every phrase comes after seconds of quiet room noise
+// (the agent has been listening for a while), some in a reverberant room or
+// over steady background noise, and phrases that only sound like a wake phrase
+// must not wake it. Chosen with a margin: each wakes (or stays silent) on
+// every run of the offline decoder at shifted starts as well.
+struct RoomCase {
+    const char* name;
+    const char* text;
+    const char* voice;
+    const char* stretch;
+    double leadSeconds;
+    const char* condition;  // clean, hiss, reverb, pink20, pink10
+    bool wakes;
+};
+
+void PrintTo(const RoomCase& room, std::ostream* os) {
+    *os << '"' << room.text << "\" (" << room.voice << " " << room.stretch << ", " << room.condition << " after "
+        << room.leadSeconds << " s of room noise, " << (room.wakes ? "wakes" : "stays silent") << ')';
+}
+
+class InARoom : public SpeechEndToEnd, public testing::WithParamInterface<RoomCase> {};
+
+TEST_P(InARoom, WakesOnTheWakePhraseOnly) {
+    const auto& room = GetParam();
+    const auto scene = server_.scene(room.leadSeconds, room.condition, room.voice, room.stretch, room.text);
+    ASSERT_TRUE(scene) << "the scene could not be made";
+    auto agent = listeningAgent();
+    ASSERT_FALSE(HasFailure());
+    ASSERT_TRUE(server_.play(*scene));
+    if (room.wakes) {
+        EXPECT_EQ(agent->readLine(15s), "wake");
+        EXPECT_EQ(agent->readLine(2s), std::nullopt);
+    } else {
+        EXPECT_EQ(agent->readLine(4s), std::nullopt);
+    }
+    expectCleanExitOnSigterm(*agent);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rooms, InARoom,
+    testing::Values(RoomCase{"AfterAQuietMinute", "Hey Orvane", "slt", "1.0", 20, "clean", true},
+                    // A floor that sets off voice activity detection when it
+                    // starts: the noise-only utterance must not leave its
+                    // cepstral mean to the phrase.
+                    RoomCase{"AfterAHissingFloor", "Hey Orvane", "kal16", "1.0", 3, "hiss", true},
+                    RoomCase{"Reverberant", "Hey Orvane", "rms", "1.0", 5, "reverb", true},
+                    RoomCase{"ReverberantX", "Hey OrvaneX", "awb", "1.0", 5, "reverb", true},
+                    RoomCase{"Noise20dB", "Hey Orvane", "slt", "1.0", 5, "pink20", true},
+                    RoomCase{"Noise10dB", "Hey Orvane", "slt", "1.15", 5, "pink10", true},
+                    RoomCase{"WrongOrder", "Orvane, hey.", "rms", "1.0", 5, "clean", false},
+                    RoomCase{"Orange", "Hey orange.", "kal16", "1.0", 5, "clean", false},
+                    RoomCase{"Marvin", "Hey Marvin", "awb", "1.0", 5, "clean", false},
+                    RoomCase{"OverHere", "Hey, over here!", "kal16", "1.0", 5, "clean", false},
+                    RoomCase{"OrVain", "Or vain.", "slt", "1.0", 5, "clean", false},
+                    RoomCase{"Irvine", "Hey Irvine.", "rms", "1.0", 5, "reverb", false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SpeechEndToEnd, SigtermWhileListeningExitsZeroWithoutALine) {
     auto agent = listeningAgent();

@@ -1,7 +1,9 @@
 #include "decoder.h"
 
 #include <pocketsphinx.h>
+#include <speex/speex_preprocess.h>
 #include <sphinxbase/err.h>
+#include <sphinxbase/feat.h>
 #include <sphinxbase/ngram_model.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -13,8 +15,11 @@
 #include <mutex>
 #include <set>
 #include <sstream>
+#include <type_traits>
 
 namespace hotword::speech {
+
+static_assert(std::is_same_v<mfcc_t, float>, "the cepstral mean is kept as float");
 
 namespace {
 
@@ -99,7 +104,10 @@ std::optional<ModelLocation> findModel(const std::string& modelRoot, const std::
 Decoder::Decoder(ModelLocation model, DecoderSettings settings)
     : model_(std::move(model)), settings_(std::move(settings)) {}
 
+constexpr int frontEndFrame = 160;  // 10 ms at 16 kHz
+
 Decoder::~Decoder() {
+    if (preprocess_) speex_preprocess_state_destroy(preprocess_);
     if (decoder_) {
         if (inUtterance_) ps_end_utt(decoder_);
         ps_free(decoder_);
@@ -122,6 +130,7 @@ std::unique_ptr<Decoder> Decoder::load(const ModelLocation& model, const Decoder
         "-hmm", model.acousticModel,
         "-dict", dictionary.path(),
         "-cmn", settings.cmn,
+        "-dither", settings.dither ? "yes" : "no",
         "-lw", std::to_string(settings.languageWeight),
         "-wip", std::to_string(settings.wordInsertionPenalty),
         "-vad_postspeech", std::to_string(std::lround(settings.postSpeechSeconds * 100)),  // 10 ms frames
@@ -149,6 +158,22 @@ std::unique_ptr<Decoder> Decoder::load(const ModelLocation& model, const Decoder
     cmd_ln_free_r(config);
     if (!decoder->decoder_) return nullptr;
     if (!decoder->loadVocabulary(vocabulary, true)) return nullptr;
+    if (settings.noiseSuppressionDb || settings.automaticGain) {
+        decoder->preprocess_ = speex_preprocess_state_init(frontEndFrame, 16000);
+        if (!decoder->preprocess_) return nullptr;
+        spx_int32_t on = settings.noiseSuppressionDb ? 1 : 0;
+        speex_preprocess_ctl(decoder->preprocess_, SPEEX_PREPROCESS_SET_DENOISE, &on);
+        if (settings.noiseSuppressionDb) {
+            spx_int32_t db = *settings.noiseSuppressionDb;
+            speex_preprocess_ctl(decoder->preprocess_, SPEEX_PREPROCESS_SET_NOISE_SUPPRESS, &db);
+        }
+        spx_int32_t agc = settings.automaticGain ? 1 : 0;
+        speex_preprocess_ctl(decoder->preprocess_, SPEEX_PREPROCESS_SET_AGC, &agc);
+        if (settings.automaticGain) {
+            float level = 8000;  // about -12 dBFS
+            speex_preprocess_ctl(decoder->preprocess_, SPEEX_PREPROCESS_SET_AGC_LEVEL, &level);
+        }
+    }
     return decoder;
 }
 
@@ -198,12 +223,38 @@ bool Decoder::useContextualStrings(const std::vector<std::string>& strings) {
 
 bool Decoder::startUtterance() {
     if (inUtterance_) ps_end_utt(decoder_);
+    if (settings_.cmnFromSpeechOnly && speechMean_.empty()) {
+        // The model's initial mean counts as if measured over five seconds,
+        // so that the first utterances move it only part of the way.
+        cmn_t* cmn = ps_get_feat(decoder_)->cmn_struct;
+        if (cmn) {
+            speechMean_.assign(cmn->cmn_mean, cmn->cmn_mean + cmn->veclen);
+            cmn_live_set(cmn, speechMean_.data());
+        }
+    }
+    pending_.clear();  // an utterance starts with its own audio
     inUtterance_ = ps_start_utt(decoder_) == 0;
     return inUtterance_;
 }
 
+void Decoder::frontEnd(std::span<const std::int16_t> samples) {
+    pending_.insert(pending_.end(), samples.begin(), samples.end());
+    processed_.clear();
+    std::size_t at = 0;
+    for (; at + frontEndFrame <= pending_.size(); at += frontEndFrame) {
+        speex_preprocess_run(preprocess_, pending_.data() + at);
+        processed_.insert(processed_.end(), pending_.begin() + static_cast<std::ptrdiff_t>(at),
+                          pending_.begin() + static_cast<std::ptrdiff_t>(at + frontEndFrame));
+    }
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
 bool Decoder::process(std::span<const std::int16_t> samples) {
     if (!inUtterance_) return false;
+    if (preprocess_) {
+        frontEnd(samples);
+        samples = processed_;
+    }
     return ps_process_raw(decoder_, samples.data(), samples.size(), FALSE, FALSE) >= 0;
 }
 
@@ -228,6 +279,18 @@ std::string Decoder::endUtterance() {
     inUtterance_ = false;
     int32 score = 0;
     const char* text = ps_get_hyp(decoder_, &score);
+    // The decoder updates the live cepstral mean at the end of every
+    // utterance, also of one where voice activity detection was set off by
+    // room noise alone; decoded with a noise mean, the next phrase goes
+    // unrecognised. Only an utterance in which words were recognised keeps
+    // its update.
+    if (cmn_t* cmn = ps_get_feat(decoder_)->cmn_struct; cmn && !speechMean_.empty()) {
+        if (text && *text) {
+            speechMean_.assign(cmn->cmn_mean, cmn->cmn_mean + cmn->veclen);
+        } else {
+            cmn_live_set(cmn, speechMean_.data());
+        }
+    }
     return text ? text : "";
 }
 

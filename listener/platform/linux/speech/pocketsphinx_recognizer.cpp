@@ -81,6 +81,15 @@ public:
         return buffer;
     }
 
+    // Decoder side: the audio not taken yet, without waiting.
+    std::deque<PcmBuffer> takeRemaining() {
+        std::lock_guard lock(mutex_);
+        std::deque<PcmBuffer> remaining = std::move(backlog_);
+        backlog_.clear();
+        backlogFrames_ = 0;
+        return remaining;
+    }
+
     // Wakes a decoder waiting in next() so it looks at its interruption again.
     void wake() {
         std::lock_guard lock(mutex_);
@@ -186,13 +195,26 @@ private:
         std::vector<std::int16_t> samples;
         std::size_t samplesSinceHypothesis = 0;
         std::string lastHypothesis;
+        std::string previousLook;
         bool heardSpeech = false;
         auto finish = [&] {
             task.deliver(RecognitionResult{decoder_->endUtterance(), true}, std::nullopt);
         };
+        // The audio the previous session got after its utterance ended comes
+        // first: the listener starts the next session a moment later, and
+        // what was said in between (often the start of a wake phrase right
+        // after other speech) would otherwise be lost.
+        std::deque<PcmBuffer> carried;
+        if (const auto previous = std::exchange(previous_, nullptr)) carried = previous->takeRemaining();
         for (;;) {
             bool starved = false;
-            auto buffer = task.request->next([&] { return interrupted(task); }, longestAudioGap, starved);
+            std::optional<PcmBuffer> buffer;
+            if (!carried.empty()) {
+                buffer = std::move(carried.front());
+                carried.pop_front();
+            } else {
+                buffer = task.request->next([&] { return interrupted(task); }, longestAudioGap, starved);
+            }
             if (interrupted(task)) {
                 decoder_->endUtterance();
                 return;
@@ -216,12 +238,19 @@ private:
             samplesSinceHypothesis += samples.size();
             const bool speech = decoder_->inSpeech();
             if (speech) heardSpeech = true;
-            if (heardSpeech && !speech) return finish();  // voice activity stopped
-            if (speech && decoder_->speechSeconds() > longestUtteranceSeconds) return finish();
+            if ((heardSpeech && !speech) ||  // voice activity stopped
+                (speech && decoder_->speechSeconds() > longestUtteranceSeconds)) {
+                previous_ = task.request;  // its further audio goes to the next session
+                return finish();
+            }
             if (speech && task.request->partialResults() && samplesSinceHypothesis >= partialResultSamples) {
                 samplesSinceHypothesis = 0;
                 std::string hypothesis = decoder_->hypothesis();
-                if (!hypothesis.empty() && hypothesis != lastHypothesis) {
+                // A partial result is reported once two looks in a row agree:
+                // a word the search holds for a moment only is not reported.
+                const bool held = hypothesis == previousLook;
+                previousLook = hypothesis;
+                if (held && !hypothesis.empty() && hypothesis != lastHypothesis) {
                     lastHypothesis = hypothesis;
                     task.deliver(RecognitionResult{std::move(hypothesis), false}, std::nullopt);
                 }
@@ -230,6 +259,9 @@ private:
     }
 
     std::unique_ptr<Decoder> decoder_;  // used on the decoder thread only
+    // The request of a session that ended on the decoder's own account, whose
+    // remaining audio the next session decodes first (decoder thread only).
+    std::shared_ptr<Request> previous_;
     std::mutex mutex_;
     std::condition_variable pending_;
     std::deque<std::shared_ptr<TaskState>> tasks_;
