@@ -32,6 +32,9 @@ import wave
 
 import numpy as np
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from speech_benchmark import NEAR_MISSES  # noqa: E402
+
 RATE = 16000
 CONDITIONS = ["clean", "reverb", "snr20", "snr10", "snr5"]
 NOISES = ["white", "pink", "brown", "babble"]
@@ -56,15 +59,8 @@ HELDOUT_POSITIVES = [
     "So, hey Orvane, what time is it?", "Hey Orvane X, start a timer.",
 ]
 
-TUNING_NEAR_MISSES = [
-    "hey there orvane", "orvane hey", "hey orange", "hello world how are you",
-    "hey can you pass me the orange juice", "we drove the van over the bridge",
-    "the oven is still warm", "it was all in vain", "hey there how are you doing today",
-    "orange is my favourite colour", "hey what time is it", "open my notes please",
-    "the weather vane on the roof turned", "hey are you coming over tonight",
-    "they came over in a van", "heavy rain is on the way", "a raven sat on the fence",
-    "hey honey I am home", "every evening we go for a walk", "the organ played all night",
-]
+# The tuning part's near misses are those of the flite benchmark.
+TUNING_NEAR_MISSES = NEAR_MISSES
 HELDOUT_NEAR_MISSES = [
     "Hey orange.", "Hey oven.", "Orvane, hey.", "Hey Marvin.", "Hey, over here!", "Or vain.",
     "Hey, or maybe tomorrow.", "Hey Irvine.", "Hey Arvin, come here.", "Hey, or when?",
