@@ -160,10 +160,10 @@ private:
             tapFormat_.channelCount > PA_CHANNELS_MAX) {
             return std::nullopt;
         }
-        pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(tapFormat_.sampleRate),
+        pa_sample_spec wanted{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(tapFormat_.sampleRate),
                             static_cast<std::uint8_t>(tapFormat_.channelCount)};
-        if (!pa_sample_spec_valid(&spec)) return std::nullopt;
-        return spec;
+        if (!pa_sample_spec_valid(&wanted)) return std::nullopt;
+        return wanted;
     }
 
     // With the loop locked, on the main thread: waits on the PulseAudio
@@ -351,18 +351,18 @@ private:
     // when none is named); the server converts from the source's format.
     void openStream(const char* source = nullptr) {
         dropStream();
-        const auto spec = sampleSpec();
-        if (!spec || !context_ || pa_context_get_state(context_) != PA_CONTEXT_READY) return;
+        const auto format = sampleSpec();
+        if (!format || !context_ || pa_context_get_state(context_) != PA_CONTEXT_READY) return;
         std::uint32_t frames = 0;
         {
             std::lock_guard lock(tapMutex_);
             frames = tapFrames_;
         }
         pa_channel_map map;
-        pa_channel_map_init_extend(&map, spec->channels, PA_CHANNEL_MAP_DEFAULT);
-        stream_ = pa_stream_new(context_, "wake-phrase capture", &*spec, &map);
+        pa_channel_map_init_extend(&map, format->channels, PA_CHANNEL_MAP_DEFAULT);
+        stream_ = pa_stream_new(context_, "wake-phrase capture", &*format, &map);
         if (!stream_) return scheduleRetry();
-        capturedChannels_ = spec->channels;
+        capturedChannels_ = format->channels;
         captured_.clear();
         streamSource_ = source ? source : "";
         pa_stream_set_state_callback(stream_, &PulseAudioEngine::streamStateChanged, this);
@@ -372,7 +372,7 @@ private:
         attributes.tlength = static_cast<std::uint32_t>(-1);
         attributes.prebuf = static_cast<std::uint32_t>(-1);
         attributes.minreq = static_cast<std::uint32_t>(-1);
-        attributes.fragsize = frames * static_cast<std::uint32_t>(pa_frame_size(&*spec));
+        attributes.fragsize = frames * static_cast<std::uint32_t>(pa_frame_size(&*format));
         if (pa_stream_connect_record(stream_, source, &attributes, PA_STREAM_ADJUST_LATENCY) < 0) {
             dropStream();
             scheduleRetry();
