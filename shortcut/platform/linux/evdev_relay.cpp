@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
+#include <vector>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -34,6 +36,24 @@ bool writeAll(int fd, const void* data, std::size_t size) {
 }
 
 bool isReport(const input_event& event) { return event.type == EV_SYN && event.code == SYN_REPORT; }
+
+input_event keyRelease(std::size_t code) {
+    input_event release{};
+    release.type = EV_KEY;
+    release.code = static_cast<std::uint16_t>(code);
+    return release;
+}
+
+// Writes the releases as one frame, closed by its SYN_REPORT; nothing when
+// there is nothing to release.
+void writeReleases(int fd, std::vector<input_event> releases) {
+    if (releases.empty()) return;
+    input_event report{};
+    report.type = EV_SYN;
+    report.code = SYN_REPORT;
+    releases.push_back(report);
+    writeAll(fd, releases.data(), releases.size() * sizeof(input_event));
+}
 
 }  // namespace
 
@@ -204,38 +224,22 @@ void EvdevRelay::resynchronise(Keyboard& keyboard) {
             keyboard.swallowed.reset(code);
             continue;
         }
-        input_event release{};
-        release.type = EV_KEY;
-        release.code = static_cast<std::uint16_t>(code);
-        releases.push_back(release);
+        releases.push_back(keyRelease(code));
     }
     keyboard.held = held;
-    if (releases.empty()) return;
-    input_event report{};
-    report.type = EV_SYN;
-    report.code = SYN_REPORT;
-    releases.push_back(report);
-    writeAll(output_, releases.data(), releases.size() * sizeof(input_event));
+    writeReleases(output_, std::move(releases));
 }
 
 void EvdevRelay::releaseHeldKeys(Keyboard& keyboard) {
     std::vector<input_event> releases;
     for (std::size_t code = 0; code < KEY_CNT; ++code) {
         if (!keyboard.held.test(code) || keyboard.swallowed.test(code)) continue;
-        input_event release{};
-        release.type = EV_KEY;
-        release.code = static_cast<std::uint16_t>(code);
-        releases.push_back(release);
+        releases.push_back(keyRelease(code));
     }
     keyboard.held.reset();
     keyboard.swallowed.reset();
     keyboard.frame.clear();
-    if (releases.empty()) return;
-    input_event report{};
-    report.type = EV_SYN;
-    report.code = SYN_REPORT;
-    releases.push_back(report);
-    writeAll(output_, releases.data(), releases.size() * sizeof(input_event));
+    writeReleases(output_, std::move(releases));
 }
 
 void EvdevRelay::finishFrame(Keyboard& keyboard) {
