@@ -16,6 +16,7 @@
 // Settings: --lw --wip --postspeech (seconds) --beam --wbeam --pbeam
 // --maxhmmpf --ds --topn --partial (seconds) --mass --successor --start --end
 // --cmn-from-speech-only 0|1 --agc 0|1 --denoise (dB) --dither 0|1 --stable 0|1
+// --spotter 0|1 (the wake-phrase model) --spot-alone P --spot-confirm P --spot-partial P
 // --lead-in (seconds of room floor before each positive)
 // With --positives/--negatives: one summary line. With --corpus (a part made
 // by bench/speech_corpus.py, with its manifest.tsv): hits per condition, near
@@ -142,7 +143,7 @@ public:
             if ((heardSpeech_ && !speech) || (speech && decoder_.speechSeconds() > 15)) {
                 result = decoder_.endUtterance();
                 final = true;
-            } else if (speech && sinceHypothesis_ >= partialSamples_) {
+            } else if ((speech || decoder_.phraseLikely()) && sinceHypothesis_ >= partialSamples_) {
                 sinceHypothesis_ = 0;
                 std::string hypothesis = decoder_.hypothesis();
                 if (stable_) {
@@ -378,6 +379,10 @@ int main(int argc, char** argv) {
         else if (name == "--denoise") settings.noiseSuppressionDb = std::stoi(value());
         else if (name == "--agc") settings.automaticGain = value() == "1";
         else if (name == "--stable") stablePartials = value() == "1";
+        else if (name == "--spotter") settings.phraseSpotter = value() == "1";
+        else if (name == "--spot-alone") settings.spotterThreshold = std::stod(value());
+        else if (name == "--spot-confirm") settings.spotterConfirmThreshold = std::stod(value());
+        else if (name == "--spot-partial") settings.spotterPartialThreshold = std::stod(value());
         else if (name == "--lw") settings.languageWeight = std::stod(value());
         else if (name == "--wip") settings.wordInsertionPenalty = std::stod(value());
         else if (name == "--postspeech") settings.postSpeechSeconds = std::stod(value());

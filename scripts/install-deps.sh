@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs, only those that are missing.
-# Usage: scripts/install-deps.sh [build|test|demo|bench|fuzz|cross]...
+# Usage: scripts/install-deps.sh [build|test|demo|bench|model|fuzz|cross]...
 set -euo pipefail
 
 build=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libicu-dev
@@ -11,6 +11,9 @@ services=(pulseaudio pulseaudio-utils flite sox xvfb x11-utils openbox dbus-x11 
           fonts-dejavu-core)
 # The speech benchmark corpus (bench/speech_corpus.py): more synthesizers and voices.
 bench=(python3-numpy festival festvox-kallpc16k festvox-us-slt-hts espeak-ng)
+# Training the wake-phrase model (listener/platform/linux/speech/phrase_model):
+# PyTorch and one more festival voice.
+model=(python3-torch festvox-kdlpc16k)
 fuzz=(clang-14 libclang-rt-14-dev)
 # Compiling and linking the macOS configuration on Linux: clang-14 with
 # ld64.lld-14 and the LLVM tools (lipo, libtool, nm); python3, git and file for
@@ -25,6 +28,7 @@ for task in "$@"; do
     build) wanted+=("${build[@]}") ;;
     test|demo) wanted+=("${build[@]}" "${services[@]}") ;;
     bench) wanted+=("${build[@]}" "${services[@]}" "${bench[@]}") ;;
+    model) wanted+=("${services[@]}" "${bench[@]}" "${model[@]}") ;;
     fuzz) wanted+=("${build[@]}" "${fuzz[@]}") ;;
     cross) wanted+=("${build[@]}" "${cross[@]}") ;;
     *) echo "unknown task: $task" >&2; exit 2 ;;

@@ -8,6 +8,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <filesystem>
@@ -218,7 +219,45 @@ bool Decoder::useContextualStrings(const std::vector<std::string>& strings) {
     const DecoderVocabulary vocabulary = vocabularyFor(model_, strings, settings_.weights);
     if (!loadVocabulary(vocabulary, false)) return false;
     contextualStrings_ = strings;
+    // The phrase model knows one phrase: "hey orvane", with or without "x".
+    rule_ = PhraseRule{{}, {}, settings_.spotterThreshold, settings_.spotterConfirmThreshold,
+                       settings_.spotterPartialThreshold};
+    for (const std::string& text : strings) {
+        const std::vector<std::string> words = dictionaryWords(text);
+        if (words.size() == 2 && words[0] == "hey" && words[1].rfind("orvane", 0) == 0) {
+            if (words[1] == "orvane") rule_.phrase = words;
+            rule_.endings.push_back(words[1]);
+        }
+    }
+    if (!settings_.phraseSpotter || rule_.phrase.empty()) {
+        spotter_.reset();
+    } else if (!spotter_) {
+        spotter_.emplace();
+        scores_.clear();
+        spentUntil_ = 0;
+    }
     return true;
+}
+
+const Decoder::Score* Decoder::bestScore() const {
+    const Score* best = nullptr;
+    for (const Score& score : scores_) {
+        if (score.frame >= spentUntil_ && (!best || score.probability > best->probability)) best = &score;
+    }
+    return best;
+}
+
+bool Decoder::phraseLikely() const {
+    const Score* best = spotter_ ? bestScore() : nullptr;
+    return best && best->probability >= std::min({rule_.alone, rule_.confirm, rule_.partial});
+}
+
+std::string Decoder::judged(const std::string& text) {
+    if (!spotter_) return text;
+    const Score* best = bestScore();
+    PhraseJudgement judgement = judgePhrase(text, best ? best->probability : 0.0, rule_);
+    if (judgement.heard && best) reportedAt_ = best->frame;
+    return std::move(judgement.transcript);
 }
 
 bool Decoder::startUtterance() {
@@ -233,6 +272,10 @@ bool Decoder::startUtterance() {
         }
     }
     pending_.clear();  // an utterance starts with its own audio
+    // A phrase reported in the last utterance stays in the model's window for
+    // a while: it is not heard a second time.
+    if (reportedAt_) spentUntil_ = std::max(spentUntil_, *reportedAt_ + phraseWindowFrames);
+    reportedAt_.reset();
     inUtterance_ = ps_start_utt(decoder_) == 0;
     return inUtterance_;
 }
@@ -251,6 +294,13 @@ void Decoder::frontEnd(std::span<const std::int16_t> samples) {
 
 bool Decoder::process(std::span<const std::int16_t> samples) {
     if (!inUtterance_) return false;
+    if (spotter_ && spotter_->process(samples)) {
+        const std::uint64_t now = spotter_->frames();
+        scores_.push_back({now, spotter_->takePeak()});
+        // A second of scores: the phrase ends up to half a second before the
+        // search reports it, and partial results are looked at every 80 ms.
+        std::erase_if(scores_, [&](const Score& score) { return score.frame + 100 < now; });
+    }
     if (preprocess_) {
         frontEnd(samples);
         samples = processed_;
@@ -270,7 +320,7 @@ std::string Decoder::hypothesis() {
     if (!inUtterance_) return {};
     int32 score = 0;
     const char* text = ps_get_hyp(decoder_, &score);
-    return text ? text : "";
+    return judged(text ? text : "");
 }
 
 std::string Decoder::endUtterance() {
@@ -291,7 +341,7 @@ std::string Decoder::endUtterance() {
             cmn_live_set(cmn, speechMean_.data());
         }
     }
-    return text ? text : "";
+    return judged(text ? text : "");
 }
 
 }  // namespace hotword::speech

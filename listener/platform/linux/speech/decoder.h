@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "language_model.h"
+#include "phrase_spotter.h"
 
 struct ps_decoder_s;
 struct SpeexPreprocessState_;
@@ -58,6 +59,16 @@ struct DecoderSettings {
     // Two Gaussians per senone instead of four: about an eighth less processor
     // time, with the same hits and false accepts on the benchmark corpus.
     std::optional<int> topGaussians = 2;    // -topn
+    // The wake-phrase model (phrase_spotter.h) judges "hey orvane" when the
+    // contextual strings ask for it: the phrase is heard when the model's
+    // score reaches `spotterThreshold`, `spotterConfirmThreshold` when the
+    // search heard it too, or `spotterPartialThreshold` when one of its words
+    // ends the transcript; a phrase that the search heard but the model scores
+    // lower is taken out of the transcript.
+    bool phraseSpotter = true;
+    double spotterThreshold = 0.999;
+    double spotterConfirmThreshold = 0.3;
+    double spotterPartialThreshold = 0.8;
 };
 
 class Decoder {
@@ -79,6 +90,9 @@ public:
     bool inSpeech();
     // Seconds of speech in the current utterance so far.
     double speechSeconds();
+    // The wake-phrase model has a recent score from which the phrase may be
+    // heard: worth a look at the hypothesis even outside speech.
+    bool phraseLikely() const;
     std::string hypothesis();
     // Ends the utterance; the final hypothesis.
     std::string endUtterance();
@@ -101,6 +115,21 @@ private:
     std::vector<std::int16_t> processed_;  // front-end output to decode
     // The cepstral mean of the last utterance with recognised words.
     std::vector<float> speechMean_;
+
+    // The transcript with the wake phrase as the phrase model judges it.
+    std::string judged(const std::string& text);
+    std::optional<PhraseSpotter> spotter_;  // when the contextual strings have the spotted phrase
+    PhraseRule rule_;
+    struct Score {
+        std::uint64_t frame;
+        float probability;
+    };
+    std::vector<Score> scores_;  // of the last second
+    const Score* bestScore() const;  // the highest one not spent
+    // Scores of windows that end before this frame are not looked at: they
+    // hold a phrase already reported.
+    std::uint64_t spentUntil_ = 0;
+    std::optional<std::uint64_t> reportedAt_;  // frame of the score behind a reported phrase
 };
 
 }  // namespace hotword::speech

@@ -243,7 +243,10 @@ private:
                 previous_ = task.request;  // its further audio goes to the next session
                 return finish();
             }
-            if (speech && task.request->partialResults() && samplesSinceHypothesis >= partialResultSamples) {
+            // The wake-phrase model may hear the phrase once voice activity
+            // has gone quiet: its score is looked at there too.
+            if ((speech || decoder_->phraseLikely()) && task.request->partialResults() &&
+                samplesSinceHypothesis >= partialResultSamples) {
                 samplesSinceHypothesis = 0;
                 std::string hypothesis = decoder_->hypothesis();
                 // A partial result is reported once two looks in a row agree:

@@ -1,0 +1,224 @@
+#!/usr/bin/python3
+"""Synthesizes the clean speech the wake-phrase model is trained on.
+
+Voices: flite's five, festival's ked diphone voice, and espeak-ng's English
+dialects with its voice variants at several rates and pitches. None of the
+held-out corpus's voices (bench/speech_corpus.py) is used, nor any text of its
+near misses: every word that only the held-out near misses use is left out.
+
+Writes OUT (a .npz): the clips as 16 kHz int16 arrays, each with its kind
+("positive", "near", "prose") and, for positives, where the wake phrase ends.
+
+Usage: make_training_audio.py OUT [--positives N] [--near N] [--prose N]
+"""
+import argparse
+import multiprocessing
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import wave
+
+import numpy as np
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "..", "..", "..", "bench"))
+from speech_corpus import HELDOUT_NEAR_MISSES, TUNING_NEAR_MISSES, sentences  # noqa: E402
+
+RATE = 16000
+DICTIONARY = "/usr/share/pocketsphinx/model/en-us/cmudict-en-us.dict"
+ORVANE = ["AO", "R", "V", "EY", "N"]
+
+ESPEAK_DIALECTS = ["en-us", "en", "en-gb-x-gbclan", "en-gb-x-gbcwmd", "en-us-nyc"]
+# Variants that the held-out corpus speaks with are not trained on.
+HELDOUT_VARIANTS = {"m6", "f4", "m2", "f2"}
+FLITE_VOICES = ["kal", "kal16", "awb", "rms", "slt"]
+
+PROSE_FILES = ["/usr/share/common-licenses/GPL-3", "/usr/share/common-licenses/GPL-2",
+               "/usr/share/common-licenses/LGPL-2.1", "/usr/share/common-licenses/BSD"]
+
+PHRASES = ["hey orvane", "hey orvane", "Hey Orvane", "hey orvane x", "Hey OrvaneX", "hey orvanex"]
+COMMANDS = ["", "", "", "open my notes", "what time is it", "set a timer", "read my messages",
+            "turn it down", "play the news", "call home"]
+LEAD_INS = ["", "", "", "", "so", "okay", "well", "and"]
+
+
+def words(text):
+    return re.findall(r"[a-z']+", text.lower())
+
+
+def espeak_variants():
+    names = sorted(os.listdir("/usr/lib/x86_64-linux-gnu/espeak-ng-data/voices/!v"))
+    return [n for n in names if n not in HELDOUT_VARIANTS]
+
+
+def edit_distance(a, b):
+    d = list(range(len(b) + 1))
+    for i, x in enumerate(a, 1):
+        prev, d[0] = d[0], i
+        for j, y in enumerate(b, 1):
+            prev, d[j] = d[j], min(d[j] + 1, d[j - 1] + 1, prev + (x != y))
+    return d[len(b)]
+
+
+def confusable_words(banned):
+    """Dictionary words that sound close to "orvane"."""
+    out = []
+    with open(DICTIONARY) as f:
+        for line in f:
+            parts = line.split()
+            word = parts[0]
+            if "(" in word or not word.isalpha() or word in banned:
+                continue
+            phones = parts[1:]
+            if 3 <= len(phones) <= 7 and edit_distance(phones, ORVANE) <= (3 if len(phones) >= 5 else 2):
+                out.append(word)
+    return sorted(set(out))
+
+
+def near_miss_texts(rng):
+    banned = set(w for t in HELDOUT_NEAR_MISSES for w in words(t)) - \
+        set(w for t in TUNING_NEAR_MISSES for w in words(t)) - {"hey", "a", "the", "is", "are", "or"}
+    close = confusable_words(banned)
+    greetings = ["hey", "hey", "hey", "hi", "hello", "okay", "say", "they", "hay", "oh hey"]
+    texts = list(TUNING_NEAR_MISSES)
+    for word in close:
+        texts.append(f"{rng.choice(greetings)} {word}")
+        if rng.random() < 0.3:
+            texts.append(f"{word} is here")
+    for other in ["hi", "hello", "okay", "say", "they", "hey there", "oh", "and", "hey the"]:
+        texts.append(f"{other} orvane")
+    texts += ["orvane", "orvane hey", "hey", "hey hey", "hey you", "hey over", "hey or", "or vane",
+              "hey vane", "hey or vein", "hey over vain"]
+    # "hey" before everyday words, and words before "vane".
+    common = [w for s in sentences(PROSE_FILES[:1]) for w in words(s) if len(w) > 2]
+    for _ in range(150):
+        texts.append(f"hey {common[int(rng.integers(len(common)))]}")
+    for word in ["or", "our", "are", "for", "more", "four", "ore", "oar", "door", "war"]:
+        texts.append(f"hey {word} {rng.choice(['vane', 'vain', 'vein', 'van', 'fine', 'wane', 'rain', 'plane'])}")
+    texts = [t for t in texts if not banned.intersection(words(t))]
+    return texts
+
+
+def voices(rng, n):
+    out = []
+    variants = espeak_variants()
+    for i in range(n):
+        r = i % 10
+        if r < 2:
+            out.append(("flite", FLITE_VOICES[int(rng.integers(len(FLITE_VOICES)))], float(rng.uniform(0.8, 1.25)),
+                        None))
+        elif r < 3:
+            out.append(("festival", "ked_diphone", float(rng.uniform(0.85, 1.2)), None))
+        else:
+            dialect = ESPEAK_DIALECTS[int(rng.integers(len(ESPEAK_DIALECTS)))]
+            variant = variants[int(rng.integers(len(variants)))]
+            out.append(("espeak", f"{dialect}+{variant}", int(rng.integers(125, 200)), int(rng.integers(20, 85))))
+    return out
+
+
+def read(path):
+    with wave.open(path) as w:
+        return np.frombuffer(w.readframes(w.getnframes()), dtype="<i2")
+
+
+def synthesize(job):
+    voice, text = job
+    engine, name, speed, pitch = voice
+    with tempfile.TemporaryDirectory(prefix="phrase-model-") as tmp:
+        raw, out = os.path.join(tmp, "raw.wav"), os.path.join(tmp, "out.wav")
+        if engine == "flite":
+            cmd = ["flite", "-voice", name, "--setf", f"duration_stretch={speed}", "-t", text, "-o", raw]
+        elif engine == "festival":
+            with open(os.path.join(tmp, "t.txt"), "w") as f:
+                f.write(text + "\n")
+            cmd = ["text2wave", "-eval", f"({'voice_' + name})", "-eval",
+                   f"(Parameter.set 'Duration_Stretch {speed})", os.path.join(tmp, "t.txt"), "-o", raw]
+        else:
+            cmd = ["espeak-ng", "-v", name, "-s", str(speed), "-p", str(pitch), "-w", raw, text]
+        subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["sox", "-v", "0.7", raw, "-r", str(RATE), "-c", "1", "-b", "16", out], check=True,
+                       stderr=subprocess.DEVNULL)
+        x = read(out).astype(np.float64)
+    # Without the synthesizer's leading and trailing silence.
+    n = len(x) // 160
+    r = np.sqrt(np.mean(x[:n * 160].reshape(n, 160) ** 2, axis=1) + 1e-9)
+    loud = np.nonzero(r > r.max() * 0.01)[0]
+    if len(loud):
+        x = x[max(0, loud[0] * 160 - 480):min(len(x), (loud[-1] + 1) * 160 + 480)]
+    return x.astype(np.int16)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("out")
+    parser.add_argument("--positives", type=int, default=1600)
+    parser.add_argument("--near", type=int, default=2400)
+    parser.add_argument("--prose", type=int, default=1600)
+    parser.add_argument("--prose-words", default="4,14", help="words per prose clip: MIN,MAX")
+    parser.add_argument("--seed", type=int, default=7)
+    args = parser.parse_args()
+    rng = np.random.default_rng(args.seed)
+
+    jobs, kinds, extras = [], [], []
+    # Positives: the phrase alone, so that its end is known; a lead-in and a
+    # command are synthesized separately by the same voice and joined on.
+    for voice in voices(rng, args.positives):
+        # As the listener's wake phrases are written, and as they may be said.
+        phrase = PHRASES[int(rng.integers(len(PHRASES)))]
+        lead = LEAD_INS[int(rng.integers(len(LEAD_INS)))]
+        command = COMMANDS[int(rng.integers(len(COMMANDS)))]
+        jobs.append((voice, phrase))
+        kinds.append("positive")
+        extras.append((lead, command))
+    near = near_miss_texts(rng)
+    for i, voice in enumerate(voices(rng, args.near)):
+        jobs.append((voice, near[i % len(near)]))
+        kinds.append("near")
+        extras.append(("", ""))
+    prose = sentences(PROSE_FILES)
+    fewest, most = (int(n) for n in args.prose_words.split(","))
+    for voice in voices(rng, args.prose):
+        start = int(rng.integers(len(prose)))
+        text = " ".join(prose[start:start + 4]).split()
+        jobs.append((voice, " ".join(text[:int(rng.integers(fewest, most + 1))])))
+        kinds.append("prose")
+        extras.append(("", ""))
+    side = []
+    for i, (lead, command) in enumerate(extras):
+        if lead:
+            side.append((i, "lead", (jobs[i][0], lead)))
+        if command:
+            side.append((i, "command", (jobs[i][0], command)))
+
+    with multiprocessing.Pool(os.cpu_count()) as pool:
+        clips = pool.map(synthesize, jobs, chunksize=8)
+        side_clips = pool.map(synthesize, [s[2] for s in side], chunksize=8)
+    leads = {i: c for (i, what, _), c in zip(side, side_clips) if what == "lead"}
+    commands = {i: c for (i, what, _), c in zip(side, side_clips) if what == "command"}
+
+    audio, starts, ends, texts = [], [], [], []
+    for i, clip in enumerate(clips):
+        pieces, start, end = [], -1, -1
+        if i in leads:
+            pieces += [leads[i], np.zeros(int(rng.integers(800, 3200)), np.int16)]
+        if kinds[i] == "positive":
+            start = sum(len(p) for p in pieces)
+            end = start + len(clip)
+        pieces.append(clip)
+        if i in commands:
+            pieces += [np.zeros(int(rng.integers(0, 2400)), np.int16), commands[i]]
+        audio.append(np.concatenate(pieces))
+        starts.append(start)
+        ends.append(end)
+        texts.append(jobs[i][1])
+    lengths = np.array([len(a) for a in audio])
+    np.savez_compressed(args.out, audio=np.concatenate(audio), lengths=lengths, kinds=np.array(kinds),
+                        starts=np.array(starts), ends=np.array(ends), texts=np.array(texts),
+                        voices=np.array([f"{v[0]}:{v[1]}:{v[2]}:{v[3]}" for v, _ in jobs]))
+    print(f"{len(audio)} clips, {lengths.sum() / RATE / 60:.1f} min, {len(near)} near-miss texts")
+
+
+if __name__ == "__main__":
+    sys.exit(main())
