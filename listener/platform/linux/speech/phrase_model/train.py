@@ -22,7 +22,9 @@ import torch
 from torch import nn
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "..", "..", "bench"))
 import features  # noqa: E402
+from speech_corpus import coloured_noise  # noqa: E402
 
 RATE = features.RATE
 W = features.WINDOW_FRAMES
@@ -59,18 +61,9 @@ def pow2(n):
 
 
 def coloured(rng, kind, n):
-    size = pow2(n)
-    white = rng.standard_normal(size)
-    if kind == "white":
-        y = white
-    else:
-        s = np.fft.rfft(white)
-        f = np.arange(len(s), dtype=np.float64)
-        f[0] = 1
-        s /= f ** (0.5 if kind == "pink" else 1.0)
-        s[: int(len(s) * 60 / (RATE / 2))] = 0
-        y = np.fft.irfft(s, size)
-    y = y[:n]
+    # The corpus's noise, made at a power-of-two length: numpy's FFT is many
+    # times slower on the odd lengths of clips.
+    y = coloured_noise(rng, kind, pow2(n))[:n]
     return y / (np.sqrt(np.mean(y ** 2)) + 1e-12)
 
 
