@@ -59,8 +59,15 @@ HELDOUT_POSITIVES = [
     "So, hey Orvane, what time is it?", "Hey Orvane X, start a timer.",
 ]
 
-# The tuning part's near misses are those of the flite benchmark.
-TUNING_NEAR_MISSES = NEAR_MISSES
+# The tuning part's near misses: those of the flite benchmark, and names and
+# words that neither the held-out part nor the wake-phrase model's training
+# texts have, so that settings chosen here meet near misses new to the model.
+TUNING_NEAR_MISSES = NEAR_MISSES + [
+    "Hey, or Wayne?", "Hey, Norway is cold.", "Hey Marvel fans.", "Hey, an ordinary day.", "Hey Irene.",
+    "Hey, Orkney is far.", "Hey Darwin.", "Hey, Arvada is nice.", "Hey Carmen.", "Hey Garvey.",
+    "Hey, the Avon river.", "Hey Oregon.", "Hey, a fervent fan.", "Hey, nice Corvette.", "Hey Morgan.",
+    "Hey Vaughn.", "Hey Devon.", "Hey Ivan.", "Hey, Vermont.", "Hey, our vote.",
+]
 HELDOUT_NEAR_MISSES = [
     "Hey orange.", "Hey oven.", "Orvane, hey.", "Hey Marvin.", "Hey, over here!", "Or vain.",
     "Hey, or maybe tomorrow.", "Hey Irvine.", "Hey Arvin, come here.", "Hey, or when?",

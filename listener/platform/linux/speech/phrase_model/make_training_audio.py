@@ -5,6 +5,9 @@ Voices: flite's five, festival's ked diphone voice, and espeak-ng's English
 dialects with its voice variants at several rates and pitches. None of the
 held-out corpus's voices (bench/speech_corpus.py) is used, nor any text of its
 near misses: every word that only the held-out near misses use is left out.
+Of the tuning part's near misses, only the flite benchmark's are trained on.
+"Hey" followed by words that sound like "or vane" is a wake phrase, never a
+near miss.
 
 Writes OUT (a .npz): the clips as 16 kHz int16 arrays, each with its kind
 ("positive", "near", "prose") and, for positives, where the wake phrase ends.
@@ -24,7 +27,8 @@ import numpy as np
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "..", "..", "..", "bench"))
-from speech_corpus import HELDOUT_NEAR_MISSES, TUNING_NEAR_MISSES, sentences  # noqa: E402
+from speech_corpus import HELDOUT_NEAR_MISSES, NEAR_MISSES, sentences  # noqa: E402
+import features  # noqa: E402
 
 RATE = 16000
 DICTIONARY = "/usr/share/pocketsphinx/model/en-us/cmudict-en-us.dict"
@@ -38,7 +42,13 @@ FLITE_VOICES = ["kal", "kal16", "awb", "rms", "slt"]
 PROSE_FILES = ["/usr/share/common-licenses/GPL-3", "/usr/share/common-licenses/GPL-2",
                "/usr/share/common-licenses/LGPL-2.1", "/usr/share/common-licenses/BSD"]
 
-PHRASES = ["hey orvane", "hey orvane", "Hey Orvane", "hey orvane x", "Hey OrvaneX", "hey orvanex"]
+# "or vane" is how the name sounds when said with a pause before its "v"
+# (festival's HTS voice does so): the same phrase, not a near miss.
+PHRASES = ["hey orvane", "hey orvane", "Hey Orvane", "hey orvane x", "Hey OrvaneX", "hey orvanex", "hey or vane"]
+# Words that sound like "or" and like "vane": "hey" with one of each is the
+# wake phrase itself, whatever its spelling.
+OR_SOUNDS = {"or", "ore", "oar"}
+VANE_SOUNDS = {"vane", "vain", "vein"}
 COMMANDS = ["", "", "", "open my notes", "what time is it", "set a timer", "read my messages",
             "turn it down", "play the news", "call home"]
 LEAD_INS = ["", "", "", "", "so", "okay", "well", "and"]
@@ -79,10 +89,10 @@ def confusable_words(banned):
 
 def near_miss_texts(rng):
     banned = set(w for t in HELDOUT_NEAR_MISSES for w in words(t)) - \
-        set(w for t in TUNING_NEAR_MISSES for w in words(t)) - {"hey", "a", "the", "is", "are", "or"}
+        set(w for t in NEAR_MISSES for w in words(t)) - {"hey", "a", "the", "is", "are", "or"}
     close = confusable_words(banned)
     greetings = ["hey", "hey", "hey", "hi", "hello", "okay", "say", "they", "hay", "oh hey"]
-    texts = list(TUNING_NEAR_MISSES)
+    texts = list(NEAR_MISSES)
     for word in close:
         texts.append(f"{rng.choice(greetings)} {word}")
         if rng.random() < 0.3:
@@ -90,13 +100,16 @@ def near_miss_texts(rng):
     for other in ["hi", "hello", "okay", "say", "they", "hey there", "oh", "and", "hey the"]:
         texts.append(f"{other} orvane")
     texts += ["orvane", "orvane hey", "hey", "hey hey", "hey you", "hey over", "hey or", "or vane",
-              "hey vane", "hey or vein", "hey over vain"]
+              "hey vane", "hey over vain"]
     # "hey" before everyday words, and words before "vane".
     common = [w for s in sentences(PROSE_FILES[:1]) for w in words(s) if len(w) > 2]
     for _ in range(150):
         texts.append(f"hey {common[int(rng.integers(len(common)))]}")
     for word in ["or", "our", "are", "for", "more", "four", "ore", "oar", "door", "war"]:
-        texts.append(f"hey {word} {rng.choice(['vane', 'vain', 'vein', 'van', 'fine', 'wane', 'rain', 'plane'])}")
+        ending = rng.choice(['vane', 'vain', 'vein', 'van', 'fine', 'wane', 'rain', 'plane'])
+        if word in OR_SOUNDS and ending in VANE_SOUNDS:
+            ending = "van"
+        texts.append(f"hey {word} {ending}")
     texts = [t for t in texts if not banned.intersection(words(t))]
     return texts
 
@@ -150,6 +163,32 @@ def synthesize(job):
     return x.astype(np.int16)
 
 
+def locate(phrase, sentence):
+    """Where a phrase said alone lies in a sentence said by the same voice:
+    subsequence dynamic time warping of their log-mel frames (each path step
+    moves on one frame of the sentence, the phrase, or both). Returns the
+    sample offsets of its start and end."""
+    a, b = features.log_mel(phrase), features.log_mel(sentence)
+    a, b = a - a.mean(axis=0), b - b.mean(axis=0)
+    cost = np.sqrt(((a[:, None, :] - b[None, :, :]) ** 2).sum(axis=2))
+    n, m = cost.shape
+    total = np.full((n, m), np.inf)
+    first = np.zeros((n, m), np.int64)
+    total[0], first[0] = cost[0], np.arange(m)
+    for i in range(1, n):
+        options = np.full((3, m), np.inf)
+        starts = np.zeros((3, m), np.int64)
+        options[0, 1:], starts[0, 1:] = total[i - 1, :-1], first[i - 1, :-1]
+        options[1, 2:], starts[1, 2:] = total[i - 1, :-2] + cost[i, 1:-1], first[i - 1, :-2]
+        if i >= 2:
+            options[2, 1:], starts[2, 1:] = total[i - 2, :-1] + cost[i - 1, 1:], first[i - 2, :-1]
+        best = np.argmin(options, axis=0)
+        total[i] = options[best, np.arange(m)] + cost[i]
+        first[i] = starts[best, np.arange(m)]
+    last = int(np.argmin(total[n - 1]))
+    return int(first[n - 1, last]) * features.HOP, last * features.HOP + features.FRAME
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("out")
@@ -158,12 +197,15 @@ def main():
     parser.add_argument("--prose", type=int, default=1600)
     parser.add_argument("--prose-words", default="4,14", help="words per prose clip: MIN,MAX")
     parser.add_argument("--seed", type=int, default=7)
+    parser.add_argument("--whole-sentences", type=float, default=0.0,
+                        help="share of positives with a lead-in or command said as one sentence")
     args = parser.parse_args()
     rng = np.random.default_rng(args.seed)
 
     jobs, kinds, extras = [], [], []
-    # Positives: the phrase alone, so that its end is known; a lead-in and a
-    # command are synthesized separately by the same voice and joined on.
+    # Positives: the phrase alone, and a lead-in and a command synthesized
+    # separately by the same voice and joined on; or (--whole-sentences) all
+    # said as one sentence, with the phrase found in it by its clip alone.
     for voice in voices(rng, args.positives):
         # As the listener's wake phrases are written, and as they may be said.
         phrase = PHRASES[int(rng.integers(len(PHRASES)))]
@@ -187,6 +229,9 @@ def main():
         extras.append(("", ""))
     side = []
     for i, (lead, command) in enumerate(extras):
+        if (lead or command) and rng.random() < args.whole_sentences:
+            side.append((i, "sentence", (jobs[i][0], " ".join(w for w in (lead, jobs[i][1], command) if w))))
+            continue
         if lead:
             side.append((i, "lead", (jobs[i][0], lead)))
         if command:
@@ -197,9 +242,18 @@ def main():
         side_clips = pool.map(synthesize, [s[2] for s in side], chunksize=8)
     leads = {i: c for (i, what, _), c in zip(side, side_clips) if what == "lead"}
     commands = {i: c for (i, what, _), c in zip(side, side_clips) if what == "command"}
+    whole = {i: c for (i, what, _), c in zip(side, side_clips) if what == "sentence"}
 
     audio, starts, ends, texts = [], [], [], []
     for i, clip in enumerate(clips):
+        if i in whole:
+            # Said in one go, the phrase runs into the words around it.
+            start, end = locate(clip, whole[i])
+            audio.append(whole[i])
+            starts.append(start)
+            ends.append(end)
+            texts.append(jobs[i][1])
+            continue
         pieces, start, end = [], -1, -1
         if i in leads:
             pieces += [leads[i], np.zeros(int(rng.integers(800, 3200)), np.int16)]

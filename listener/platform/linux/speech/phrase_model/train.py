@@ -2,12 +2,14 @@
 """Trains the wake-phrase model on the clips of make_training_audio.py and
 writes its weights as C++ (phrase_model_weights.cpp).
 
-Every example is a 1.6 s window of log-mel frames (features.py) of a clip put
-in a room: a level from -20 to -45 dBFS, a quiet floor, and at random a
+Every example is a 1.6 s window of log-mel frames (features.py) of a clip,
+most clips played 0.85 to 1.15 times as fast (other speakers' pitch, formants
+and pace), put in a room: a level from -20 to -45 dBFS, a quiet floor, and at random a
 synthetic room response, background noise (white, pink, brown or babble of
 other clips) at -2 to 25 dB SNR, and a band limit like a laptop microphone's.
 Positive windows end just after a whole wake phrase; negative ones are near
-misses, prose, noise, and wake phrases cut before their last syllable.
+misses, prose, noise, and wake phrases cut before their last syllable. While
+training, half of the windows lose a few bands and frames.
 
 Usage: train.py TRAINING.npz[,MORE.npz] [--out phrase_model_weights.cpp] [--epochs N]
        train.py TRAINING.npz --score CORPUS_DIR --model model.pt   (per-file peak scores)
@@ -84,6 +86,16 @@ def room_response(rng):
     h = tail * rng.uniform(0.1, 0.5)
     h[0] = 1.0
     return h / np.sqrt(np.sum(h ** 2))
+
+
+def change_speed(x, factor):
+    """x played factor times faster: shorter, higher in pitch and formants, as
+    if said by a smaller (factor > 1) or larger speaker more quickly or slowly."""
+    size = pow2(len(x))
+    out = int(round(size / factor))
+    s = np.fft.rfft(x, size)
+    keep = min(len(s), out // 2 + 1)
+    return np.fft.irfft(s[:keep], out)[: int(len(x) / factor)] * (out / size)
 
 
 def fft_filter(x, fn):
@@ -182,6 +194,11 @@ def examples(data, indices, rng, repeats):
     for _ in range(repeats):
         for i in indices:
             clip = rooms.clip(i)
+            # Speakers the synthesizers do not have: most clips faster or
+            # slower, with their pitch and formants moved with the speed.
+            speed = rng.uniform(0.85, 1.15) if rng.random() < 0.7 else 1.0
+            if speed != 1.0:
+                clip = change_speed(clip, speed)
             # Room before the clip, sometimes with other speech in it.
             lead = np.zeros(int(RATE * rng.uniform(0.3, 1.8)))
             if rng.random() < 0.35:
@@ -193,7 +210,7 @@ def examples(data, indices, rng, repeats):
             base = len(lead)
             to_frame = lambda sample: int((sample - features.FRAME) // features.HOP + 1)  # noqa: E731
             if data.kinds[i] == "positive":
-                start, end = base + data.starts[i], base + data.ends[i]
+                start, end = base + data.starts[i] / speed, base + data.ends[i] / speed
                 e = to_frame(end + rng.uniform(0.02, 0.35) * RATE)
                 if e - W <= to_frame(start):  # the whole phrase is in the window
                     xs.append(window_ending(feats, e))
@@ -214,6 +231,21 @@ def examples(data, indices, rng, repeats):
                     xs.append(window_ending(feats, min(e, len(feats))))
                     ys.append(0.0)
     return np.stack(xs).astype(np.float32), np.array(ys, np.float32)
+
+
+def mask_bands_and_frames(x):
+    """Half of the windows lose a few bands and a few frames (set to the
+    window's mean), so that no one band or moment decides."""
+    b, t, f = x.shape
+    width = torch.randint(0, 6, (b, 1, 1))
+    first = (torch.rand(b, 1, 1) * (f - width + 1)).long()
+    bands = torch.arange(f)[None, None, :]
+    frames_width = torch.randint(0, 13, (b, 1, 1))
+    first_frame = (torch.rand(b, 1, 1) * (t - frames_width + 1)).long()
+    frames = torch.arange(t)[:, None][None]
+    masked = ((bands >= first) & (bands < first + width)) | \
+        ((frames >= first_frame) & (frames < first_frame + frames_width))
+    return x.masked_fill(masked & (torch.rand(b, 1, 1) < 0.5), 0.0)
 
 
 def export(model, path):
@@ -296,9 +328,9 @@ def main():
     parser.add_argument("--out", default=os.path.join(os.path.dirname(os.path.abspath(__file__)),
                                                       "phrase_model_weights.cpp"))
     parser.add_argument("--model", default="/tmp/phrase_model.pt")
-    parser.add_argument("--epochs", type=int, default=14)
-    parser.add_argument("--repeats", type=int, default=3)
-    parser.add_argument("--seed", type=int, default=11)
+    parser.add_argument("--epochs", type=int, default=18)
+    parser.add_argument("--repeats", type=int, default=5)
+    parser.add_argument("--seed", type=int, default=12)
     parser.add_argument("--score", help="a corpus part: print peak scores instead of training")
     parser.add_argument("--export", action="store_true", help="only write the weights of --model as C++")
     args = parser.parse_args()
@@ -336,7 +368,7 @@ def main():
         for b in range(0, len(yt), 128):
             idx = perm[b:b + 128]
             opt.zero_grad()
-            loss = loss_fn(model(xt[idx]), yt[idx])
+            loss = loss_fn(model(mask_bands_and_frames(xt[idx])), yt[idx])
             loss.backward()
             opt.step()
             sched.step()
