@@ -21,7 +21,7 @@
 // With --positives/--negatives: one summary line. With --corpus (a part made
 // by bench/speech_corpus.py, with its manifest.tsv): hits per condition, near
 // misses that woke, false accepts in the ordinary speech.
-// --verbose prints every miss and false accept.
+// --verbose prints every miss and false accept, and wakes over 300 ms late.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -311,6 +311,10 @@ int runCorpus(const std::vector<std::string>& dirs, const hotword::speech::Model
             ++tally.hits;
             if (endsWithWakePhrase(entry.text)) {
                 latencies.push_back(static_cast<double>(*hit) / sampleRate - entry.phraseEnd);
+                if (verbose && latencies.back() > 0.3) {
+                    std::cout << "LATE " << entry.file << " " << entry.condition << " " << entry.voice << " '"
+                              << entry.text << "': " << static_cast<int>(1000 * latencies.back()) << " ms\n";
+                }
             }
         } else if (verbose) {
             std::cout << "MISS " << entry.file << " " << entry.condition << " " << entry.voice << " '" << entry.text
