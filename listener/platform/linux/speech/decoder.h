@@ -66,9 +66,9 @@ struct DecoderSettings {
     // ends the transcript; a phrase that the search heard but the model scores
     // lower is taken out of the transcript.
     bool phraseSpotter = true;
-    double spotterThreshold = 0.99;
-    double spotterConfirmThreshold = 0.5;
-    double spotterPartialThreshold = 0.9;
+    double spotterThreshold = 0.9995;
+    double spotterConfirmThreshold = 0.9;
+    double spotterPartialThreshold = 0.99;
 };
 
 class Decoder {
