@@ -240,33 +240,30 @@ def main():
     with multiprocessing.Pool(os.cpu_count()) as pool:
         clips = pool.map(synthesize, jobs, chunksize=8)
         side_clips = pool.map(synthesize, [s[2] for s in side], chunksize=8)
-    leads = {i: c for (i, what, _), c in zip(side, side_clips) if what == "lead"}
-    commands = {i: c for (i, what, _), c in zip(side, side_clips) if what == "command"}
-    whole = {i: c for (i, what, _), c in zip(side, side_clips) if what == "sentence"}
+    said = {(i, what): c for (i, what, _), c in zip(side, side_clips)}
 
-    audio, starts, ends, texts = [], [], [], []
+    audio, starts, ends = [], [], []
     for i, clip in enumerate(clips):
-        if i in whole:
+        start, end = -1, -1
+        if (i, "sentence") in said:
             # Said in one go, the phrase runs into the words around it.
-            start, end = locate(clip, whole[i])
-            audio.append(whole[i])
-            starts.append(start)
-            ends.append(end)
-            texts.append(jobs[i][1])
-            continue
-        pieces, start, end = [], -1, -1
-        if i in leads:
-            pieces += [leads[i], np.zeros(int(rng.integers(800, 3200)), np.int16)]
-        if kinds[i] == "positive":
-            start = sum(len(p) for p in pieces)
-            end = start + len(clip)
-        pieces.append(clip)
-        if i in commands:
-            pieces += [np.zeros(int(rng.integers(0, 2400)), np.int16), commands[i]]
-        audio.append(np.concatenate(pieces))
+            whole = said[i, "sentence"]
+            start, end = locate(clip, whole)
+        else:
+            pieces = []
+            if (i, "lead") in said:
+                pieces += [said[i, "lead"], np.zeros(int(rng.integers(800, 3200)), np.int16)]
+            if kinds[i] == "positive":
+                start = sum(len(p) for p in pieces)
+                end = start + len(clip)
+            pieces.append(clip)
+            if (i, "command") in said:
+                pieces += [np.zeros(int(rng.integers(0, 2400)), np.int16), said[i, "command"]]
+            whole = np.concatenate(pieces)
+        audio.append(whole)
         starts.append(start)
         ends.append(end)
-        texts.append(jobs[i][1])
+    texts = [text for _, text in jobs]
     lengths = np.array([len(a) for a in audio])
     np.savez_compressed(args.out, audio=np.concatenate(audio), lengths=lengths, kinds=np.array(kinds),
                         starts=np.array(starts), ends=np.array(ends), texts=np.array(texts),
