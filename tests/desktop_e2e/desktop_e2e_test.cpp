@@ -97,7 +97,15 @@ pid_t accessibilityBusPid() {
         char state = 0;
         long parent = 0;
         rest >> state >> parent;
-        if (parent == launcher) found = pid;
+        if (parent == launcher) {
+            found = pid;
+            break;
+        }
+        // A launcher that daemonised hands its bus to another parent; the bus
+        // is still known by its configuration.
+        std::ifstream cmdline("/proc/" + std::to_string(pid) + "/cmdline");
+        const std::string args((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
+        if (args.find("accessibility.conf") != std::string::npos) found = pid;
     }
     ::closedir(proc);
     return found;
