@@ -66,7 +66,7 @@ struct DecoderSettings {
     // ends the transcript; a phrase that the search heard but the model scores
     // lower is taken out of the transcript.
     bool phraseSpotter = true;
-    double spotterThreshold = 0.9995;
+    double spotterThreshold = 0.995;
     double spotterConfirmThreshold = 0.9;
     double spotterPartialThreshold = 0.99;
 };

@@ -12,7 +12,7 @@ near miss.
 Writes OUT (a .npz): the clips as 16 kHz int16 arrays, each with its kind
 ("positive", "near", "prose") and, for positives, where the wake phrase ends.
 
-Usage: make_training_audio.py OUT [--positives N] [--near N] [--prose N]
+Usage: make_training_audio.py OUT [--positives N] [--near N] [--continued N] [--prose N]
 """
 import argparse
 import multiprocessing
@@ -27,7 +27,7 @@ import numpy as np
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "..", "..", "..", "bench"))
-from speech_corpus import HELDOUT_NEAR_MISSES, NEAR_MISSES, sentences  # noqa: E402
+from speech_corpus import HELDOUT_NEAR_MISSES, NEAR_MISSES, TUNING_NEAR_MISSES, sentences  # noqa: E402
 import features  # noqa: E402
 
 RATE = 16000
@@ -114,6 +114,48 @@ def near_miss_texts(rng):
     return texts
 
 
+def openers(banned):
+    """Dictionary words of two to seven phones that begin the way "orvane"
+    does: "er", or an "aw", "ah" or "oh" sound before "r", "l" or "v"."""
+    out = []
+    with open(DICTIONARY) as f:
+        for line in f:
+            parts = line.split()
+            word, phones = parts[0], [re.sub(r"\d", "", p) for p in parts[1:]]
+            if "(" in word or not word.isalpha() or word in banned or not 2 <= len(phones) <= 7:
+                continue
+            if phones[0] in ("AO", "AA", "OW", "ER") and (phones[0] == "ER" or phones[1] in ("R", "L", "V")):
+                out.append(word)
+    return sorted(set(out))
+
+
+def continued_near_miss_texts(rng, n):
+    """Near misses that go on after the word like "orvane": "hey, or was it the
+    license", "hey, ardent supporters of free software". A window that ends
+    inside them sounds like the phrase for a moment. Words that only the
+    held-out or the tuning part's own near misses use are left out."""
+    own = set(w for t in NEAR_MISSES for w in words(t))
+    banned = (set(w for t in HELDOUT_NEAR_MISSES + TUNING_NEAR_MISSES for w in words(t)) - own -
+              {"hey", "a", "the", "is", "are", "or"})
+    # Short everyday words, words that begin like the name, words that sound
+    # like it: a third each.
+    firsts = [["or", "are", "all", "over", "ore", "oar", "off", "on", "ah", "oh", "awe", "ever"],
+              openers(banned), confusable_words(banned)]
+    greetings = ["hey", "hey", "hey", "hey", "oh hey", "hi", "okay", ""]
+    prose = [words(s) for s in sentences(PROSE_FILES)]
+    texts = []
+    while len(texts) < n:
+        sentence = prose[int(rng.integers(len(prose)))]
+        start = int(rng.integers(len(sentence)))
+        rest = sentence[start:start + int(rng.integers(1, 5))]
+        first = firsts[int(rng.integers(len(firsts)))]
+        word = first[int(rng.integers(len(first)))]
+        if banned.intersection(rest) or (word in OR_SOUNDS and rest[0] in VANE_SOUNDS):
+            continue
+        texts.append(" ".join(w for w in (rng.choice(greetings), word, *rest) if w))
+    return texts
+
+
 def voices(rng, n):
     out = []
     variants = espeak_variants()
@@ -195,6 +237,8 @@ def main():
     parser.add_argument("--positives", type=int, default=1600)
     parser.add_argument("--near", type=int, default=2400)
     parser.add_argument("--prose", type=int, default=1600)
+    parser.add_argument("--continued", type=int, default=0,
+                        help="near misses that go on after a word like \"orvane\" (continued_near_miss_texts)")
     parser.add_argument("--prose-words", default="4,14", help="words per prose clip: MIN,MAX")
     parser.add_argument("--seed", type=int, default=7)
     parser.add_argument("--whole-sentences", type=float, default=0.0,
@@ -217,6 +261,10 @@ def main():
     near = near_miss_texts(rng)
     for i, voice in enumerate(voices(rng, args.near)):
         jobs.append((voice, near[i % len(near)]))
+        kinds.append("near")
+        extras.append(("", ""))
+    for voice, text in zip(voices(rng, args.continued), continued_near_miss_texts(rng, args.continued)):
+        jobs.append((voice, text))
         kinds.append("near")
         extras.append(("", ""))
     prose = sentences(PROSE_FILES)
