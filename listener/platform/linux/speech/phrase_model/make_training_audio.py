@@ -72,24 +72,31 @@ def edit_distance(a, b):
     return d[len(b)]
 
 
-def confusable_words(banned):
-    """Dictionary words that sound close to "orvane"."""
-    out = []
+def dictionary_words(banned):
+    """The dictionary's words (first pronunciations, letters only) with their
+    phones, except the banned ones."""
     with open(DICTIONARY) as f:
         for line in f:
             parts = line.split()
-            word = parts[0]
-            if "(" in word or not word.isalpha() or word in banned:
-                continue
-            phones = parts[1:]
-            if 3 <= len(phones) <= 7 and edit_distance(phones, ORVANE) <= (3 if len(phones) >= 5 else 2):
-                out.append(word)
-    return sorted(set(out))
+            if "(" not in parts[0] and parts[0].isalpha() and parts[0] not in banned:
+                yield parts[0], parts[1:]
+
+
+def confusable_words(banned):
+    """Dictionary words that sound close to "orvane"."""
+    return sorted(set(word for word, phones in dictionary_words(banned)
+                      if 3 <= len(phones) <= 7 and edit_distance(phones, ORVANE) <= (3 if len(phones) >= 5 else 2)))
+
+
+def words_only_in(held_back):
+    """Words of the texts held back from training that the training's own
+    near misses do not use (and not the commonest little words)."""
+    return set(w for t in held_back for w in words(t)) - set(w for t in NEAR_MISSES for w in words(t)) - \
+        {"hey", "a", "the", "is", "are", "or"}
 
 
 def near_miss_texts(rng):
-    banned = set(w for t in HELDOUT_NEAR_MISSES for w in words(t)) - \
-        set(w for t in NEAR_MISSES for w in words(t)) - {"hey", "a", "the", "is", "are", "or"}
+    banned = words_only_in(HELDOUT_NEAR_MISSES)
     close = confusable_words(banned)
     greetings = ["hey", "hey", "hey", "hi", "hello", "okay", "say", "they", "hay", "oh hey"]
     texts = list(NEAR_MISSES)
@@ -117,26 +124,16 @@ def near_miss_texts(rng):
 def openers(banned):
     """Dictionary words of two to seven phones that begin the way "orvane"
     does: "er", or an "aw", "ah" or "oh" sound before "r", "l" or "v"."""
-    out = []
-    with open(DICTIONARY) as f:
-        for line in f:
-            parts = line.split()
-            word, phones = parts[0], [re.sub(r"\d", "", p) for p in parts[1:]]
-            if "(" in word or not word.isalpha() or word in banned or not 2 <= len(phones) <= 7:
-                continue
-            if phones[0] in ("AO", "AA", "OW", "ER") and (phones[0] == "ER" or phones[1] in ("R", "L", "V")):
-                out.append(word)
-    return sorted(set(out))
+    return sorted(set(word for word, phones in dictionary_words(banned) if 2 <= len(phones) <= 7 and
+                      phones[0] in ("AO", "AA", "OW", "ER") and (phones[0] == "ER" or phones[1] in ("R", "L", "V"))))
 
 
 def continued_near_miss_texts(rng, n):
-    """Near misses that go on after the word like "orvane": "hey, or was it the
-    license", "hey, ardent supporters of free software". A window that ends
+    """Near misses that go on after the word like "orvane": "hey or with this",
+    "okay over hacker". A window that ends
     inside them sounds like the phrase for a moment. Words that only the
     held-out or the tuning part's own near misses use are left out."""
-    own = set(w for t in NEAR_MISSES for w in words(t))
-    banned = (set(w for t in HELDOUT_NEAR_MISSES + TUNING_NEAR_MISSES for w in words(t)) - own -
-              {"hey", "a", "the", "is", "are", "or"})
+    banned = words_only_in(HELDOUT_NEAR_MISSES + TUNING_NEAR_MISSES)
     # Short everyday words, words that begin like the name, words that sound
     # like it: a third each.
     firsts = [["or", "are", "all", "over", "ore", "oar", "off", "on", "ah", "oh", "awe", "ever"],
