@@ -1,6 +1,7 @@
 #include "phrase_spotter.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numbers>
 #include <sstream>
@@ -22,8 +23,20 @@ constexpr float logFloor = 1e-8f;
 
 double mel(double hz) { return 2595.0 * std::log10(1.0 + hz / 700.0); }
 
+// Twiddle factors of the FFT: cos and -sin of 2 pi k / fftSize.
+struct Twiddles {
+    std::array<float, fftSize / 2> re{}, im{};
+    Twiddles() {
+        for (int k = 0; k < fftSize / 2; ++k) {
+            re[k] = static_cast<float>(std::cos(2 * std::numbers::pi * k / fftSize));
+            im[k] = static_cast<float>(-std::sin(2 * std::numbers::pi * k / fftSize));
+        }
+    }
+};
+
 // In-place radix-2 FFT of fftSize points.
 void fft(std::vector<float>& re, std::vector<float>& im) {
+    static const Twiddles twiddles;
     const int n = fftSize;
     for (int i = 1, j = 0; i < n; ++i) {
         int bit = n >> 1;
@@ -35,10 +48,10 @@ void fft(std::vector<float>& re, std::vector<float>& im) {
         }
     }
     for (int length = 2; length <= n; length <<= 1) {
-        const double angle = -2 * std::numbers::pi / length;
+        const int stride = n / length;  // the twiddle of k is that of k * stride in the whole FFT
         for (int k = 0; k < length / 2; ++k) {
-            const float wr = static_cast<float>(std::cos(angle * k));
-            const float wi = static_cast<float>(std::sin(angle * k));
+            const float wr = twiddles.re[static_cast<std::size_t>(k * stride)];
+            const float wi = twiddles.im[static_cast<std::size_t>(k * stride)];
             for (int i = k; i < n; i += length) {
                 const int j = i + length / 2;
                 const float xr = re[j] * wr - im[j] * wi;
