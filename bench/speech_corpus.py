@@ -68,6 +68,20 @@ TUNING_NEAR_MISSES = NEAR_MISSES + [
     "Hey, the Avon river.", "Hey Oregon.", "Hey, a fervent fan.", "Hey, nice Corvette.", "Hey Morgan.",
     "Hey Vaughn.", "Hey Devon.", "Hey Ivan.", "Hey, Vermont.", "Hey, our vote.",
 ]
+# More of the tuning part's near misses, of the kinds that come closest: a
+# name or word like "orvane" after "hey", some going on after it. None of
+# their names is in the model's training texts, and the training texts are
+# not drawn from this list.
+TUNING_MORE_NEAR_MISSES = [
+    "Hey Orla.", "Hey Arlo, sit down.", "Hey, Arden is late.", "Hey, or later tonight?", "Hey, ornaments are up.",
+    "Hey, Orval called.", "Hey Erin, good morning.", "Hey, Alvarez scored.", "Hey Oriel.", "Hey Irwin, wait up.",
+    "Hey, Albion.", "Hey, Avalon.", "Hey, a rover.", "Hey, the oval track.", "Hey, or Vince?",
+    "Hey, I have been away.", "Hey there, Orpheus.", "Hey, a vine.", "Hey, or Dane?", "Hey Ronan.",
+    "Hey Norbert.", "Hey, an ardent fan.", "Hey, aren't they?", "Pay the orchestra.", "Day or night.",
+    "Hey, hold on.", "Hey Ivana.", "Hey, Auburn.", "Hey, urban gardens.", "Grey or brown.",
+    "Hey, Albany.", "Hey, Ovaltine.", "Hey, Orbison sang.", "Hey Alvie.", "Hey, Orna.",
+    "Hey, Orinoco.", "Hey, or Jane.", "Okay, Arvo.", "Hey, arrange it.", "Hey, Oberon.",
+]
 HELDOUT_NEAR_MISSES = [
     "Hey orange.", "Hey oven.", "Orvane, hey.", "Hey Marvin.", "Hey, over here!", "Or vain.",
     "Hey, or maybe tomorrow.", "Hey Irvine.", "Hey Arvin, come here.", "Hey, or when?",
@@ -356,7 +370,8 @@ def main():
         synth = Synth(tmp)
         for name in args.parts.split(","):
             if name == "tuning":
-                part = Part("tuning", args, TUNING_VOICES, TUNING_POSITIVES, TUNING_NEAR_MISSES, TUNING_PROSE,
+                part = Part("tuning", args, TUNING_VOICES, TUNING_POSITIVES,
+                            TUNING_NEAR_MISSES + TUNING_MORE_NEAR_MISSES, TUNING_PROSE,
                             TUNING_CHATTER_FILE, args.seed)
                 per, minutes = max(8, args.per_condition // 2), max(5.0, args.speech_minutes / 4)
             else:
