@@ -143,12 +143,14 @@ public:
             if ((heardSpeech_ && !speech) || (speech && decoder_.speechSeconds() > 15)) {
                 result = decoder_.endUtterance();
                 final = true;
-            } else if ((speech || decoder_.phraseLikely()) && sinceHypothesis_ >= partialSamples_) {
+            } else if (const bool modelHeard = decoder_.phraseHeardByModel();
+                       modelHeard || ((speech || decoder_.phraseLikely()) && sinceHypothesis_ >= partialSamples_)) {
                 sinceHypothesis_ = 0;
                 std::string hypothesis = decoder_.hypothesis();
                 if (stable_) {
-                    // As the recognizer: reported once two looks in a row agree.
-                    const bool held = hypothesis == previous_;
+                    // As the recognizer: reported once two looks in a row
+                    // agree, or at once when the model heard the phrase.
+                    const bool held = modelHeard || hypothesis == previous_;
                     previous_ = hypothesis;
                     if (held && !hypothesis.empty() && hypothesis != last_) result = last_ = hypothesis;
                 } else if (!hypothesis.empty() && hypothesis != last_) {
@@ -304,8 +306,18 @@ int runCorpus(const std::vector<std::string>& dirs, const hotword::speech::Model
         const auto end = static_cast<std::size_t>((entry.phraseEnd + 2.0) * sampleRate);
         std::optional<std::size_t> hit;
         for (const std::size_t wake : wakes) {
-            if (wake < start) ++tally.early;
-            else if (wake <= end && !hit) hit = wake;
+            if (wake < start) {
+                ++tally.early;
+                if (verbose) {
+                    std::cout << "EARLY " << entry.file << " " << entry.condition << " " << entry.voice << " at "
+                              << static_cast<double>(wake) / sampleRate << " s, phrase at " << entry.phraseStart
+                              << " s:";
+                    for (const auto& h : heard) std::cout << " [" << h << "]";
+                    std::cout << "\n";
+                }
+            } else if (wake <= end && !hit) {
+                hit = wake;
+            }
         }
         if (hit) {
             ++tally.hits;

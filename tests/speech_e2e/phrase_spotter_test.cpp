@@ -123,5 +123,27 @@ TEST(PhraseJudgement, ModelAndSearchDecideTogether) {
     }
 }
 
+TEST(PhraseJudgement, ModelHearsThePhraseOnlyOnTwoScoresInARow) {
+    struct Case {
+        const char* what;
+        std::vector<PhraseScore> scores;
+        std::uint64_t from;
+        bool heard;
+    };
+    const Case cases[] = {
+        {"two in a row", {{50, 0.2f}, {60, 0.996f}, {70, 0.999f}}, 0, true},
+        {"pieces of audio cut anywhere", {{64, 0.996f}, {77, 0.999f}}, 0, true},
+        {"one high score", {{60, 0.2f}, {70, 0.999f}}, 0, false},
+        {"the last one low again", {{60, 0.999f}, {70, 0.5f}}, 0, false},
+        {"a step without a score between", {{60, 0.999f}, {80, 0.999f}}, 0, false},
+        {"the first one spent", {{60, 0.999f}, {70, 0.999f}}, 65, false},
+        {"one score only", {{70, 0.999f}}, 0, false},
+        {"none", {}, 0, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(heardByModel(c.scores, c.from, 0.995), c.heard) << c.what;
+    }
+}
+
 }  // namespace
 }  // namespace hotword::speech

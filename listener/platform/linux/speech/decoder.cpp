@@ -239,22 +239,26 @@ bool Decoder::useContextualStrings(const std::vector<std::string>& strings) {
     return true;
 }
 
-const Decoder::Score* Decoder::bestScore() const {
-    const Score* best = nullptr;
-    for (const Score& score : scores_) {
+const PhraseScore* Decoder::bestScore() const {
+    const PhraseScore* best = nullptr;
+    for (const PhraseScore& score : scores_) {
         if (score.frame >= spentUntil_ && (!best || score.probability > best->probability)) best = &score;
     }
     return best;
 }
 
 bool Decoder::phraseLikely() const {
-    const Score* best = spotter_ ? bestScore() : nullptr;
+    const PhraseScore* best = spotter_ ? bestScore() : nullptr;
     return best && best->probability >= std::min({rule_.alone, rule_.confirm, rule_.partial});
+}
+
+bool Decoder::phraseHeardByModel() const {
+    return spotter_ && heardByModel(scores_, spentUntil_, rule_.alone);
 }
 
 std::string Decoder::judged(const std::string& text) {
     if (!spotter_) return text;
-    const Score* best = bestScore();
+    const PhraseScore* best = bestScore();
     PhraseJudgement judgement = judgePhrase(text, best ? best->probability : 0.0, rule_);
     if (judgement.heard && best) reportedAt_ = best->frame;
     return std::move(judgement.transcript);
@@ -299,7 +303,7 @@ bool Decoder::process(std::span<const std::int16_t> samples) {
         scores_.push_back({now, spotter_->takePeak()});
         // A second of scores: the phrase ends up to half a second before the
         // search reports it, and partial results are looked at every 80 ms.
-        std::erase_if(scores_, [&](const Score& score) { return score.frame + 100 < now; });
+        std::erase_if(scores_, [&](const PhraseScore& score) { return score.frame + 100 < now; });
     }
     if (preprocess_) {
         frontEnd(samples);

@@ -93,6 +93,10 @@ public:
     // The wake-phrase model has a recent score from which the phrase may be
     // heard: worth a look at the hypothesis even outside speech.
     bool phraseLikely() const;
+    // The wake-phrase model's scores by themselves hear the phrase
+    // (heardByModel): the next hypothesis has it whatever the search's words,
+    // so there is no need to wait for a second look at them to agree.
+    bool phraseHeardByModel() const;
     std::string hypothesis();
     // Ends the utterance; the final hypothesis.
     std::string endUtterance();
@@ -120,12 +124,8 @@ private:
     std::string judged(const std::string& text);
     std::optional<PhraseSpotter> spotter_;  // when the contextual strings have the spotted phrase
     PhraseRule rule_;
-    struct Score {
-        std::uint64_t frame;
-        float probability;
-    };
-    std::vector<Score> scores_;  // of the last second
-    const Score* bestScore() const;  // the highest one not spent
+    std::vector<PhraseScore> scores_;  // of the last second
+    const PhraseScore* bestScore() const;  // the highest one not spent
     // Scores of windows that end before this frame are not looked at: they
     // hold a phrase already reported.
     std::uint64_t spentUntil_ = 0;

@@ -213,6 +213,17 @@ void PhraseSpotter::reset() {
     peak_ = 0;
 }
 
+bool heardByModel(std::span<const PhraseScore> scores, std::uint64_t from, double threshold) {
+    if (scores.size() < 2) return false;
+    const PhraseScore& last = scores.back();
+    const PhraseScore& before = scores[scores.size() - 2];
+    // Scores are made every `step` frames; a piece of audio may hold one
+    // score or none, so the frames of two consecutive ones are less than two
+    // steps apart.
+    return before.frame >= from && last.frame - before.frame < 2 * PhraseSpotter::step &&
+           std::min(last.probability, before.probability) >= threshold;
+}
+
 PhraseJudgement judgePhrase(const std::string& transcript, double score, const PhraseRule& rule) {
     std::vector<std::string> words;
     std::istringstream in(transcript);

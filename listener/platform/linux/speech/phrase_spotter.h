@@ -62,6 +62,17 @@ private:
     float peak_ = 0;
 };
 
+// A score of the model and the frame count at which it was made.
+struct PhraseScore {
+    std::uint64_t frame;
+    float probability;
+};
+
+// The model by itself hears the phrase: its last two scores, of consecutive
+// steps and made at or after frame `from`, both reach `threshold`. One high
+// score alone may be a moment of other speech.
+bool heardByModel(std::span<const PhraseScore> scores, std::uint64_t from, double threshold);
+
 // How a transcript of the search and the model's score make one judgement.
 struct PhraseRule {
     std::vector<std::string> phrase;   // the spotted phrase's words: "hey" "orvane"

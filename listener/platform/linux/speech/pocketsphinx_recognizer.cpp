@@ -244,14 +244,17 @@ private:
                 return finish();
             }
             // The wake-phrase model may hear the phrase once voice activity
-            // has gone quiet: its score is looked at there too.
-            if ((speech || decoder_->phraseLikely()) && task.request->partialResults() &&
-                samplesSinceHypothesis >= partialResultSamples) {
+            // has gone quiet: its score is looked at there too. A phrase the
+            // model hears by itself is looked at at once.
+            const bool modelHeard = decoder_->phraseHeardByModel();
+            if (task.request->partialResults() &&
+                (modelHeard || ((speech || decoder_->phraseLikely()) && samplesSinceHypothesis >= partialResultSamples))) {
                 samplesSinceHypothesis = 0;
                 std::string hypothesis = decoder_->hypothesis();
                 // A partial result is reported once two looks in a row agree:
                 // a word the search holds for a moment only is not reported.
-                const bool held = hypothesis == previousLook;
+                // The model's score is a look of its own.
+                const bool held = modelHeard || hypothesis == previousLook;
                 previousLook = hypothesis;
                 if (held && !hypothesis.empty() && hypothesis != lastHypothesis) {
                     lastHypothesis = hypothesis;
