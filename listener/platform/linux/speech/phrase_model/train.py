@@ -176,19 +176,44 @@ def window_ending(feats, end_frame):
 
 
 def _examples_chunk(job):
-    path, indices, seed, repeats = job
-    return examples(Clips(path), indices, np.random.default_rng(seed), repeats)
+    path, indices, seed, repeats, miner_path = job
+    miner = None
+    if miner_path:
+        torch.set_num_threads(1)
+        miner = PhraseModel()
+        miner.load_state_dict(torch.load(miner_path))
+        miner.eval()
+    return examples(Clips(path), indices, np.random.default_rng(seed), repeats, miner)
 
 
-def parallel_examples(path, indices, seed, repeats):
+def parallel_examples(path, indices, seed, repeats, miner_path=None):
     import multiprocessing
-    chunks = [(path, c, seed * 1000 + k, repeats) for k, c in enumerate(np.array_split(indices, 16)) if len(c)]
-    with multiprocessing.Pool(os.cpu_count()) as pool:
+    chunks = [(path, c, seed * 1000 + k, repeats, miner_path)
+              for k, c in enumerate(np.array_split(indices, 16)) if len(c)]
+    # Spawned, not forked: the workers may run torch.
+    with multiprocessing.get_context("spawn").Pool(os.cpu_count()) as pool:
         parts = pool.map(_examples_chunk, chunks)
     return np.concatenate([p[0] for p in parts]), np.concatenate([p[1] for p in parts])
 
 
-def examples(data, indices, rng, repeats):
+def hardest_window(miner, feats, first, last):
+    """Of the windows ending at frames first..last (every 5th), the one the
+    miner scores highest, with its score."""
+    ends = list(range(max(first, 1), min(last, len(feats)) + 1, 5))
+    if not ends:
+        return None, 0.0
+    batch = np.stack([window_ending(feats, e) for e in ends]).astype(np.float32)
+    with torch.no_grad():
+        scores = torch.sigmoid(miner(torch.from_numpy(batch))).numpy()
+    best = int(np.argmax(scores))
+    return batch[best], float(scores[best])
+
+
+def examples(data, indices, rng, repeats, miner=None):
+    """Windows of the clips in random rooms, with their labels. With a miner
+    (a trained model), every negative clip also gives the window of it that
+    the miner scores highest, when that score is not low: the moments of near
+    misses and speech that come closest to the phrase."""
     rooms = Rooms(data, rng)
     xs, ys = [], []
     for _ in range(repeats):
@@ -230,7 +255,16 @@ def examples(data, indices, rng, repeats):
                     e = int(rng.integers(to_frame(base) + 20, to_frame(end + 0.3 * RATE) + 1))
                     xs.append(window_ending(feats, min(e, len(feats))))
                     ys.append(0.0)
+                if miner is not None:
+                    window, score = hardest_window(miner, feats, to_frame(base) + 20, to_frame(end + 0.35 * RATE))
+                    if score >= HARD_SCORE:
+                        xs.append(window)
+                        ys.append(0.0)
     return np.stack(xs).astype(np.float32), np.array(ys, np.float32)
+
+
+# A negative window the miner scores at least this high is hard enough to add.
+HARD_SCORE = 0.05
 
 
 def mask_bands_and_frames(x):
@@ -333,6 +367,7 @@ def main():
     parser.add_argument("--seed", type=int, default=12)
     parser.add_argument("--score", help="a corpus part: print peak scores instead of training")
     parser.add_argument("--export", action="store_true", help="only write the weights of --model as C++")
+    parser.add_argument("--hard", help="a trained model: add the windows of negative clips it scores highest")
     args = parser.parse_args()
     torch.set_num_threads(os.cpu_count())
     torch.manual_seed(args.seed)
@@ -353,8 +388,8 @@ def main():
     voice_ids = {v: k for k, v in enumerate(sorted(set(data.voices)))}
     valid = np.array([voice_ids[v] % 10 == 3 for v in data.voices])
     t0 = time.time()
-    xt, yt = parallel_examples(args.data, np.nonzero(~valid)[0], args.seed, args.repeats)
-    xv, yv = parallel_examples(args.data, np.nonzero(valid)[0], args.seed + 1, 1)
+    xt, yt = parallel_examples(args.data, np.nonzero(~valid)[0], args.seed, args.repeats, args.hard)
+    xv, yv = parallel_examples(args.data, np.nonzero(valid)[0], args.seed + 1, 1, args.hard)
     print(f"examples: train {len(yt)} ({yt.mean():.2f} positive), valid {len(yv)}; {time.time() - t0:.0f} s",
           flush=True)
     xt, yt, xv, yv = map(torch.from_numpy, (xt, yt, xv, yv))
