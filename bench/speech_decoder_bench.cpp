@@ -7,8 +7,8 @@
 // of speech_benchmark.py.
 //
 // Audio goes in as the agent gets it from a 16 kHz source: 1024-frame float
-// buffers through the recognizer's resampler, partial results every 80 ms once
-// two looks agree, sessions ended by voice activity and followed by the next
+// buffers through the recognizer's resampler, partial results every 64 ms once
+// two looks agree (or at once when the phrase model's scores hear the phrase), sessions ended by voice activity and followed by the next
 // one, which starts with the audio of the listener's restart delay.
 //
 // Usage: speech_decoder_bench [--name value ...] --positives a.wav ... --negatives b.wav ...
@@ -370,7 +370,7 @@ int runCorpus(const std::vector<std::string>& dirs, const hotword::speech::Model
 
 int main(int argc, char** argv) {
     DecoderSettings settings;
-    double partialSeconds = 0.08;
+    double partialSeconds = 0.064;
     bool verbose = false;
     double leadInSeconds = 0;
     std::vector<std::string> corpora;

@@ -302,7 +302,7 @@ bool Decoder::process(std::span<const std::int16_t> samples) {
         const std::uint64_t now = spotter_->frames();
         scores_.push_back({now, spotter_->takePeak()});
         // A second of scores: the phrase ends up to half a second before the
-        // search reports it, and partial results are looked at every 80 ms.
+        // search reports it, and partial results are looked at every 64 ms.
         std::erase_if(scores_, [&](const PhraseScore& score) { return score.frame + 100 < now; });
     }
     if (preprocess_) {

@@ -27,8 +27,10 @@ constexpr double longestBacklogSeconds = 10;
 // Audio that stops for this long (the sound server or the source went away)
 // ends an utterance in progress: what comes after the gap is not its sequel.
 constexpr auto longestAudioGap = std::chrono::seconds(1);
-// Partial results are looked at after this much new audio.
-constexpr std::size_t partialResultSamples = 1280;  // 80 ms at 16 kHz
+// Partial results are looked at after this much new audio: every buffer of
+// the usual 1024 frames. Two looks in a row must agree, so the time between
+// them is what a wake waits for.
+constexpr std::size_t partialResultSamples = 1024;  // 64 ms at 16 kHz
 
 class Request final : public platform::RecognitionRequest {
 public:
