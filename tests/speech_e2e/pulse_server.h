@@ -35,7 +35,7 @@ inline std::string program(const std::string& name) {
 class PulseServer {
 public:
     explicit PulseServer(std::string script, bool startNow = true) : script_(std::move(script)) {
-        char pattern[] = "/tmp/hotword-field-XXXXXX";
+        char pattern[] = "/tmp/hotword-pulse-XXXXXX";
         if (!mkdtemp(pattern)) return;
         dir_ = pattern;
         if (startNow) start();
@@ -103,6 +103,28 @@ public:
         if (!sink.empty()) play.push_back("--device=" + sink);
         play.push_back(wav);
         return client(play, 60s).status == 0;
+    }
+
+    // Speaks the text into the microphone with a flite voice at this stretch
+    // (above 1 is slower), over a faint noise floor; returns once it is played.
+    bool speak(const std::string& voice, const std::string& stretch, const std::string& text) const {
+        return testsupport::runToEnd({script_, "say", dir_, voice, stretch, text}, 60s).status == 0;
+    }
+
+    // Writes a room scene (scripts/private-pulseaudio.sh scene) to a file of
+    // this server's directory; its path, or nothing on failure.
+    std::optional<std::string> scene(double leadSeconds, const std::string& condition, const std::string& voice,
+                                     const std::string& stretch, const std::string& text) const {
+        const std::string path = dir_ + "/scene.wav";
+        const auto made = testsupport::runToEnd(
+            {script_, "scene", dir_, std::to_string(leadSeconds), condition, voice, stretch, path, text}, 60s);
+        if (made.status != 0) return std::nullopt;
+        return path;
+    }
+
+    // Plays a file into the microphone; returns once it is played.
+    bool play(const std::string& path) const {
+        return testsupport::runToEnd({script_, "play", dir_, path}, 90s).status == 0;
     }
 
     // The name of the source the first capture stream records from, if any.

@@ -7,82 +7,19 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "child_process.h"
+#include "pulse_server.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using testsupport::ChildProcess;
-using testsupport::runToEnd;
 
 const std::string agentPath = HOTWORD_AGENT_PATH;
 const std::string pulseScript = PRIVATE_PULSEAUDIO_SCRIPT;
-
-// A private PulseAudio server in a directory of its own, stopped by its pid
-// whatever happens to the test.
-class PrivatePulseAudio {
-public:
-    PrivatePulseAudio() {
-        char pattern[] = "/tmp/hotword-speech-XXXXXX";
-        if (!mkdtemp(pattern)) return;
-        dir_ = pattern;
-        const auto started = runToEnd({pulseScript, "start", dir_}, 30s);
-        if (started.status == 0) pid_ = std::atoi(started.output.c_str());
-        error_ = started.error;
-    }
-    ~PrivatePulseAudio() {
-        if (dir_.empty()) return;
-        runToEnd({pulseScript, "stop", dir_}, 30s);
-        if (pid_ > 0 && ::kill(pid_, 0) == 0) ::kill(pid_, SIGKILL);
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-    }
-    PrivatePulseAudio(const PrivatePulseAudio&) = delete;
-    PrivatePulseAudio& operator=(const PrivatePulseAudio&) = delete;
-
-    bool running() const { return pid_ > 0; }
-    void stop() { runToEnd({pulseScript, "stop", dir_}, 30s); }
-    const std::string& error() const { return error_; }
-    const std::string& dir() const { return dir_; }
-
-    // The environment of a client of this server.
-    std::vector<std::string> clientEnvironment() const {
-        return {"PATH=" + std::string(getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin"),
-                "PULSE_SERVER=unix:" + dir_ + "/native", "HOME=" + dir_ + "/home",
-                "XDG_RUNTIME_DIR=" + dir_ + "/run"};
-    }
-
-    // Speaks the text into the virtual microphone; returns once it is played.
-    bool say(const std::string& voice, const std::string& stretch, const std::string& text) const {
-        return runToEnd({pulseScript, "say", dir_, voice, stretch, text}, 60s).status == 0;
-    }
-
-    // Writes a room scene (scripts/private-pulseaudio.sh scene) to a file of
-    // this server's directory; its path, or nothing on failure.
-    std::optional<std::string> scene(double leadSeconds, const std::string& condition, const std::string& voice,
-                                     const std::string& stretch, const std::string& text) const {
-        const std::string path = dir_ + "/scene.wav";
-        const auto made = runToEnd({pulseScript, "scene", dir_, std::to_string(leadSeconds), condition, voice,
-                                    stretch, path, text},
-                                   60s);
-        if (made.status != 0) return std::nullopt;
-        return path;
-    }
-
-    // Plays a file into the microphone; returns once it is played.
-    bool play(const std::string& path) const {
-        return runToEnd({pulseScript, "play", dir_, path}, 90s).status == 0;
-    }
-
-private:
-    std::string dir_;
-    pid_t pid_ = -1;
-    std::string error_;
-};
 
 class SpeechEndToEnd : public testing::Test {
 protected:
@@ -107,7 +44,7 @@ protected:
         EXPECT_EQ(agent.readRemainingOutput(5s), "");
     }
 
-    PrivatePulseAudio server_;
+    speechtest::PulseServer server_{pulseScript};
 };
 
 struct Utterance {
@@ -127,7 +64,7 @@ TEST_P(WakesOnce, PrintsWakeOnceAndNothingAfter) {
     const auto& utterance = GetParam();
     auto agent = listeningAgent();
     ASSERT_FALSE(HasFailure());
-    ASSERT_TRUE(server_.say(utterance.voice, utterance.stretch, utterance.text));
+    ASSERT_TRUE(server_.speak(utterance.voice, utterance.stretch, utterance.text));
     // The audio has been played: the wake is due at once; the bound is for a
     // busy machine.
     EXPECT_EQ(agent->readLine(15s), "wake");
@@ -147,7 +84,7 @@ TEST_P(WakesNothing, StaysSilentAfterTheAudio) {
     const auto& utterance = GetParam();
     auto agent = listeningAgent();
     ASSERT_FALSE(HasFailure());
-    ASSERT_TRUE(server_.say(utterance.voice, utterance.stretch, utterance.text));
+    ASSERT_TRUE(server_.speak(utterance.voice, utterance.stretch, utterance.text));
     EXPECT_EQ(agent->readLine(5s), std::nullopt);
     expectCleanExitOnSigterm(*agent);
 }
